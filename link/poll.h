@@ -1,0 +1,14 @@
+// The poll cycle: reads the device's bytes and acts on each message.
+#pragma once
+
+#include <windows.h>
+
+// One cycle: handles every waiting message up to and including the first
+// keystroke, so at most one key is emulated per timer tick.
+void pollLink();
+
+// Acts on one decoded message; true when the cycle is to end (a keystroke).
+bool handleMessage(int command, BYTE data1, BYTE data2);
+
+// One press and release of the key, then the one-byte acknowledgement.
+void strokeKey(BYTE vk, BYTE scan);

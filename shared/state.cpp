@@ -1,0 +1,6 @@
+#include "shared/state.h"
+
+HINSTANCE appInstance;
+HWND mainWindow;
+UINT_PTR pollTimerId;
+HANDLE portHandle;

@@ -1,0 +1,117 @@
+// Control and inspection of the simulated platform, for tests and tools.
+// The program itself never includes this file.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Resets every part of the simulated platform to a machine with no ports,
+// no keys down and no windows.
+void reset();
+
+// ---- Keyboard -------------------------------------------------------------
+struct KeyEvent {
+  BYTE vk;
+  BYTE scan;
+  DWORD flags;
+  bool operator==(const KeyEvent &o) const {
+    return vk == o.vk && scan == o.scan && flags == o.flags;
+  }
+};
+KeyEvent down(BYTE vk, BYTE scan);
+KeyEvent up(BYTE vk, BYTE scan);
+
+// Every keybd_event call, in order.
+std::vector<KeyEvent> &keyEvents();
+// A key the user holds: down in both the async and the thread's key state.
+void holdKey(int vk, bool down);
+// A lock key's toggle as both state sources report it.
+void setToggled(int vk, bool on);
+// The thread takes its pending key messages from the queue, which brings its
+// key state (GetKeyState) up to date with the events synthesised so far.
+void takeKeyMessages();
+
+// ---- Serial ports COM1..COM9 ------------------------------------------------
+enum class PortKind { Absent, Busy, Free };
+enum class SetupStep { None, SetupComm, GetCommState, SetCommState, SetCommTimeouts };
+struct Port {
+  PortKind kind = PortKind::Absent;
+  SetupStep failing = SetupStep::None;  // this set-up call fails
+  DCB dcb = {};                         // what GetCommState reports
+  bool dcbSet = false;
+  COMMTIMEOUTS timeouts = {};
+  bool timeoutsSet = false;
+  DWORD inQueue = 0, outQueue = 0;
+  bool open = false;
+  bool readFails = false;
+  std::deque<BYTE> input;    // bytes the device has sent
+  std::vector<BYTE> output;  // bytes the program has written
+  int reads = 0;             // ReadFile calls
+  int writes = 0;            // WriteFile calls
+};
+Port &port(int number);
+// Every name CreateFileA was asked to open, in order.
+std::vector<std::string> &openAttempts();
+// Bytes the device sends on the port the program has open.
+void deviceSends(int number, std::initializer_list<BYTE> bytes);
+
+// ---- Windows, dialogs, timers, message boxes --------------------------------
+struct MessageBox {
+  HWND owner;
+  std::string text, caption;
+  UINT type;
+};
+struct Timer {
+  HWND window;
+  UINT_PTR id;
+  UINT elapse;
+};
+struct Windows {
+  bool registerFails = false, createFails = false;
+  std::string className;
+  WNDCLASSA windowClass = {};
+  bool classRegistered = false;
+  std::string title;
+  DWORD style = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  HWND parent = nullptr;
+  bool destroyed = false;
+  std::vector<int> showCommands;
+  int updates = 0;
+  std::vector<MessageBox> messageBoxes;
+  std::vector<Timer> timersSet;
+  std::vector<Timer> timersKilled;
+  std::map<UINT_PTR, Timer> activeTimers;  // by id
+  bool quitPosted = false;
+  int quitCode = 0;
+  std::deque<MSG> queue;  // posted to the main loop
+  // Notice dialog
+  int dialogTemplate = 0;
+  HWND dialogOwner = nullptr;
+  bool dialogFails = false;
+  bool dialogEnded = false;
+  int dialogTicks = 0;        // timer ticks delivered by the modal loop
+  int dialogPressAfter = -1;  // IDOK/IDCANCEL pressed after this many ticks
+  WPARAM dialogPress = IDOK;
+  std::map<int, std::vector<std::string>> dialogTexts;  // item id -> texts set
+  // Painting
+  int bkMode = 0;
+  std::string drawnText;
+  RECT drawnRect = {};
+  UINT drawFormat = 0;
+  RECT clientRect = {0, 0, 294, 173};
+  std::vector<UINT> defaultProcessed;  // messages passed to DefWindowProcA
+};
+Windows &windows();
+HWND mainWindowHandle();
+HWND dialogHandle();
+// Queues a message for the main loop's GetMessageA.
+void post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+}  // namespace sim

@@ -1,0 +1,36 @@
+// A fresh simulated machine and fresh program state for every test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "keys/modifier_flags.h"
+#include "link/message.h"
+#include "shared/state.h"
+#include "sim/sim.h"
+
+typedef std::vector<BYTE> Bytes;
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Forget keys an earlier test left held by the program, then start clean.
+    releaseHeldModifiers();
+    sim::reset();
+    receiveBuffer = ReceiveBuffer();
+    appInstance = nullptr;
+    mainWindow = nullptr;
+    pollTimerId = 0;
+    portHandle = nullptr;
+  }
+
+  // COM1 free and open as the program's port, as after start-up.
+  sim::Port &openCom1() {
+    sim::port(1).kind = sim::PortKind::Free;
+    portHandle =
+        CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return sim::port(1);
+  }
+};

@@ -1,0 +1,142 @@
+#include <algorithm>
+#include <random>
+
+#include "fixture.h"
+#include "link/poll.h"
+
+namespace {
+
+using sim::down;
+using sim::up;
+typedef std::vector<sim::KeyEvent> Events;
+
+class PollTest : public ProgramTest {
+ protected:
+  sim::Port *port = nullptr;
+  void SetUp() override {
+    ProgramTest::SetUp();
+    port = &openCom1();
+  }
+  void send(std::initializer_list<BYTE> bytes) { sim::deviceSends(1, bytes); }
+};
+
+TEST_F(PollTest, IdleLineCostsOneReadAndSendsNothing) {
+  pollLink();
+  EXPECT_EQ(port->reads, 1);
+  EXPECT_TRUE(port->output.empty());
+  EXPECT_TRUE(sim::keyEvents().empty());
+}
+
+TEST_F(PollTest, KeystrokeIsPressedReleasedAndAcknowledged) {
+  send({0x84, 0x1E, 0x41});
+  pollLink();
+  EXPECT_EQ(sim::keyEvents(), (Events{down(0x41, 0x1E), up(0x41, 0x1E)}));
+  EXPECT_EQ(port->output, Bytes{0xFC});
+}
+
+TEST_F(PollTest, SysKeystrokeActsExactlyAsKeystroke) {
+  send({0x90, 0x3E, 0x73, 0x84, 0x3E, 0x73});
+  pollLink();
+  pollLink();
+  Events events = sim::keyEvents();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_TRUE(std::equal(events.begin(), events.begin() + 2, events.begin() + 2));
+  EXPECT_EQ(port->output, (Bytes{0xFC, 0xFC}));
+}
+
+TEST_F(PollTest, OneKeystrokePerTick) {
+  send({0x84, 0x1E, 0x41, 0x84, 0x30, 0x42, 0x84, 0x2E, 0x43});
+  for (int tick = 1; tick <= 3; tick++) {
+    pollLink();
+    EXPECT_EQ(sim::keyEvents().size(), 2u * tick);
+    EXPECT_EQ(port->output.size(), (size_t)tick);
+  }
+  EXPECT_EQ(sim::keyEvents()[4], down(0x43, 0x2E));
+}
+
+TEST_F(PollTest, MessageSplitAcrossTicks) {
+  send({0x84, 0x1E});
+  pollLink();
+  EXPECT_TRUE(sim::keyEvents().empty());
+  send({0x41});
+  pollLink();
+  EXPECT_EQ(sim::keyEvents(), (Events{down(0x41, 0x1E), up(0x41, 0x1E)}));
+}
+
+TEST_F(PollTest, RepliesComeInArrivalOrder) {
+  sim::setToggled(VK_CAPITAL, true);
+  send({0xCC, 0xD4, 0x84, 0x1E, 0x41, 0xD4});
+  pollLink();
+  // Query reply, identity, then the keystroke's FC; the last D4 waits.
+  EXPECT_EQ(port->output, (Bytes{0x88, 0x00, 0x40, 0x98, 0x02, 0x22, 0xFC}));
+  EXPECT_EQ(port->input.size(), 1u);
+}
+
+TEST_F(PollTest, ModifierRequestsInsideKeystrokeStream) {
+  send({0x88, 0x00, 0x04, 0x84, 0x2E, 0x43, 0x88, 0x00, 0x00});
+  pollLink();
+  EXPECT_EQ(sim::keyEvents(), (Events{down(VK_CONTROL, 0x1D), down(0x43, 0x2E), up(0x43, 0x2E)}));
+  pollLink();
+  EXPECT_EQ(sim::keyEvents().back(), up(VK_CONTROL, 0x1D));
+  EXPECT_EQ(port->output, Bytes{0xFC});
+}
+
+TEST_F(PollTest, UnusedCommandsDoNothing) {
+  send({0xFC, 0xD8, 0x80, 0x01, 0x02, 0xE8, 0xBC, 0x00, 0x00});
+  pollLink();
+  EXPECT_TRUE(port->output.empty());
+  EXPECT_TRUE(sim::keyEvents().empty());
+  EXPECT_TRUE(port->input.empty());
+}
+
+TEST_F(PollTest, FailingReadEndsTheCycle) {
+  send({0x84, 0x1E, 0x41});
+  port->readFails = true;
+  pollLink();
+  EXPECT_TRUE(sim::keyEvents().empty());
+  EXPECT_EQ(port->input.size(), 3u);
+}
+
+// Random streams, heavy in headers and one-byte forms: whatever arrives, the
+// buffer's count stays in range, every keystroke is acknowledged, and every
+// reply is a well-formed message.
+TEST_F(PollTest, RandomStreamsStayInBoundsAndConsistent) {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 400; round++) {
+    SetUp();
+    std::uniform_int_distribution<int> length(0, 64), byte(0, 255);
+    for (int i = length(random); i > 0; i--) {
+      int b = byte(random);
+      if (i % 3 == 0) b |= 0xC0;  // many one-byte headers
+      sim::deviceSends(1, {(BYTE)b});
+    }
+    for (int tick = 0; tick < 80 && !port->input.empty(); tick++) {
+      size_t acknowledged = std::count(port->output.begin(), port->output.end(), 0xFC);
+      pollLink();
+      ASSERT_GE(receiveBuffer.count, 0);
+      ASSERT_LE(receiveBuffer.count, 2);
+      sim::takeKeyMessages();
+      ASSERT_LE(std::count(port->output.begin(), port->output.end(), 0xFC) - acknowledged, 1);
+    }
+    ASSERT_TRUE(port->input.empty());
+    size_t i = 0, done = 0;
+    for (; i < port->output.size(); i++) {
+      BYTE header = port->output[i];
+      ASSERT_TRUE(header & 0x80);
+      if (header == 0xFC) {
+        done++;
+        continue;
+      }
+      ASSERT_TRUE(header == 0x98 || (header & 0xFC) == 0x88) << (int)header;
+      ASSERT_LE(i + 2, port->output.size() - 1);
+      ASSERT_FALSE(port->output[i + 1] & 0x80);
+      ASSERT_FALSE(port->output[i + 2] & 0x80);
+      i += 2;
+    }
+    size_t keyDowns = 0;
+    for (const sim::KeyEvent &e : sim::keyEvents()) keyDowns += e.flags == 0 ? 1 : 0;
+    ASSERT_LE(done, keyDowns);
+  }
+}
+
+}  // namespace
