@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/monitor.h"
+#include "app/notice.h"
 #include "keys/modifier_flags.h"
 #include "link/message.h"
 #include "shared/state.h"
@@ -20,10 +22,12 @@ class ProgramTest : public ::testing::Test {
     releaseHeldModifiers();
     sim::reset();
     receiveBuffer = ReceiveBuffer();
+    lastReportedFlags = 0;
     appInstance = nullptr;
     mainWindow = nullptr;
     pollTimerId = 0;
     portHandle = nullptr;
+    std::strcpy(noticeText, originalNoticeText());
   }
 
   // COM1 free and open as the program's port, as after start-up.
@@ -32,5 +36,10 @@ class ProgramTest : public ::testing::Test {
     portHandle =
         CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     return sim::port(1);
+  }
+
+  static const char *originalNoticeText() {
+    static const std::string text = noticeText;
+    return text.c_str();
   }
 };

@@ -1,0 +1,12 @@
+// The start-up notice: names the port and closes itself after a countdown.
+#pragma once
+
+#include <windows.h>
+
+extern char noticeText[];
+extern SHORT noticeCountdown;
+
+// Writes the chosen port's digit over the '#' in the notice text.
+void insertNoticePortDigit(char digit);
+
+INT_PTR CALLBACK noticeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,21 @@
+// Choosing, opening, configuring and closing the device's serial port.
+#pragma once
+
+#include <windows.h>
+
+// "COMx": the x is overwritten with each candidate digit, so COM1 to COM9.
+extern char portName[5];
+
+// The port's name when it can be opened exclusively, else null.
+LPCSTR probePort(char digit);
+
+// c is a requested digit '1'-'9' or the terminating zero for none. Tries the
+// requested port, then COM1 to COM4; returns the first free one, or null.
+LPCSTR findPort(char c);
+
+// Opens and configures the port into portHandle; false on failure, after
+// reporting the failures the user can act on.
+bool openPort(LPCSTR name);
+
+// Stops the main window's running timer and closes the port.
+void closeLink();

@@ -1,0 +1,166 @@
+#include "port/port.h"
+#include "fixture.h"
+
+namespace {
+
+using sim::PortKind;
+using sim::SetupStep;
+typedef std::vector<std::string> Names;
+
+class PortTest : public ProgramTest {
+ protected:
+  void ports(std::initializer_list<std::pair<int, PortKind>> kinds) {
+    for (auto &k : kinds) sim::port(k.first).kind = k.second;
+  }
+  std::string chosen(char c) {
+    LPCSTR name = findPort(c);
+    return name ? name : "none";
+  }
+};
+
+TEST_F(PortTest, ChoosesRequestedPortElseFirstFreeOfFour) {
+  struct Row {
+    const char *what;
+    char request;
+    std::vector<std::pair<int, PortKind>> kinds;
+    std::string expected;
+    Names probed;
+  };
+  const Row rows[] = {
+      {"no request, COM1 free", 0, {{1, PortKind::Free}}, "COM1", {"COM1"}},
+      {"no request, COM1 busy",
+       0,
+       {{1, PortKind::Busy}, {2, PortKind::Free}},
+       "COM2",
+       {"COM1", "COM2"}},
+      {"request 3 free", '3', {{1, PortKind::Free}, {3, PortKind::Free}}, "COM3", {"COM3"}},
+      {"request 7 absent", '7', {{2, PortKind::Free}}, "COM2", {"COM7", "COM1", "COM2"}},
+      {"request 3 busy, nothing else",
+       '3',
+       {{3, PortKind::Busy}},
+       "none",
+       {"COM3", "COM1", "COM2", "COM3", "COM4"}},
+      {"request 9", '9', {{9, PortKind::Free}}, "COM9", {"COM9"}},
+      {"COM5 is never searched",
+       0,
+       {{5, PortKind::Free}},
+       "none",
+       {"COM1", "COM2", "COM3", "COM4"}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    for (auto &k : row.kinds) sim::port(k.first).kind = k.second;
+    EXPECT_EQ(chosen(row.request), row.expected);
+    EXPECT_EQ(sim::openAttempts(), row.probed);
+    // A probe leaves no port open behind it.
+    for (int n = 1; n <= 9; n++) EXPECT_FALSE(sim::port(n).open) << n;
+  }
+}
+
+TEST_F(PortTest, OpensAndConfiguresTheLine) {
+  ports({{2, PortKind::Free}});
+  sim::Port &port = sim::port(2);
+  // The port as another program left it: every handshake on, every flag set.
+  std::memset(&port.dcb, 0xFF, sizeof port.dcb);
+  port.dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  port.dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  DCB before = port.dcb;
+
+  ASSERT_TRUE(openPort("COM2"));
+  EXPECT_TRUE(port.open);
+  EXPECT_EQ(port.inQueue, 2048u);
+  EXPECT_EQ(port.outQueue, 1024u);
+
+  const DCB &dcb = port.dcb;
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, ODDPARITY);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  // Every byte value passes and nothing can hold the program's writes.
+  EXPECT_EQ(dcb.fBinary, 1u);
+  EXPECT_EQ(dcb.fOutX + dcb.fInX + dcb.fNull + dcb.fErrorChar + dcb.fAbortOnError, 0u);
+  EXPECT_EQ(dcb.fOutxCtsFlow + dcb.fOutxDsrFlow + dcb.fDsrSensitivity, 0u);
+  EXPECT_EQ(dcb.fRtsControl, (DWORD)RTS_CONTROL_ENABLE);
+  EXPECT_EQ(dcb.fDtrControl, (DWORD)DTR_CONTROL_ENABLE);
+  // The rest stays as the port reported it.
+  EXPECT_EQ(dcb.DCBlength, before.DCBlength);
+  EXPECT_EQ(dcb.fParity, before.fParity);
+  EXPECT_EQ(dcb.fTXContinueOnXoff, before.fTXContinueOnXoff);
+  EXPECT_EQ(dcb.XonLim, before.XonLim);
+  EXPECT_EQ(dcb.XonChar, before.XonChar);
+  EXPECT_EQ(dcb.ErrorChar, before.ErrorChar);
+  EXPECT_EQ(dcb.EvtChar, before.EvtChar);
+
+  const COMMTIMEOUTS &t = port.timeouts;
+  EXPECT_EQ(t.ReadIntervalTimeout, 25u);
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 1u);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 25u);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+  EXPECT_TRUE(sim::windows().messageBoxes.empty());
+}
+
+TEST_F(PortTest, HandshakeModesBecomePlainLines) {
+  struct Row {
+    int rts, dtr, rtsAfter, dtrAfter;
+  };
+  const Row rows[] = {
+      {RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE},
+      {RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE},
+      {RTS_CONTROL_HANDSHAKE, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE},
+      {RTS_CONTROL_TOGGLE, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, DTR_CONTROL_DISABLE},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::Message() << "rts " << row.rts << " dtr " << row.dtr);
+    SetUp();
+    ports({{1, PortKind::Free}});
+    sim::port(1).dcb.fRtsControl = row.rts;
+    sim::port(1).dcb.fDtrControl = row.dtr;
+    ASSERT_TRUE(openPort("COM1"));
+    EXPECT_EQ(sim::port(1).dcb.fRtsControl, (DWORD)row.rtsAfter);
+    EXPECT_EQ(sim::port(1).dcb.fDtrControl, (DWORD)row.dtrAfter);
+  }
+}
+
+TEST_F(PortTest, SetupFailures) {
+  const std::string openFailed =
+      "Unable to open COM port! Check the port number specified as parameter to QELMO and "
+      "make sure it's a valid COM port. Or remove the parameter to have QELMO search for a "
+      "free port for you.";
+  struct Row {
+    const char *what;
+    PortKind kind;
+    SetupStep failing;
+    std::string message;  // empty: none
+    bool leftOpen;
+  };
+  const Row rows[] = {
+      {"cannot open", PortKind::Busy, SetupStep::None, openFailed, false},
+      {"queue sizes", PortKind::Free, SetupStep::SetupComm, "", true},
+      {"reading settings", PortKind::Free, SetupStep::GetCommState, "", true},
+      {"line settings", PortKind::Free, SetupStep::SetCommState, "Failed initializing COM port!",
+       false},
+      {"time-outs", PortKind::Free, SetupStep::SetCommTimeouts, "", true},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    sim::port(1).kind = row.kind;
+    sim::port(1).failing = row.failing;
+    EXPECT_FALSE(openPort("COM1"));
+    auto &boxes = sim::windows().messageBoxes;
+    if (row.message.empty()) {
+      EXPECT_TRUE(boxes.empty());
+    } else {
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].text, row.message);
+      EXPECT_EQ(boxes[0].caption, "TALLIVER for Windows 95");
+      EXPECT_EQ(boxes[0].type, (UINT)(MB_OK | MB_ICONEXCLAMATION));
+      EXPECT_EQ(boxes[0].owner, nullptr);
+    }
+    EXPECT_EQ(sim::port(1).open, row.leftOpen);
+  }
+}
+
+}  // namespace
