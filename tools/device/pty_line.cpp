@@ -1,0 +1,78 @@
+#include "pty_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace device {
+
+namespace {
+void check(bool ok, const char *what) {
+  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+}  // namespace
+
+PtyLine::PtyLine(const std::string &link) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  check(master_ >= 0, "posix_openpt");
+  check(grantpt(master_) == 0 && unlockpt(master_) == 0, "grantpt/unlockpt");
+  slave_ = ptsname(master_);
+  slaveKeeper_ = open(slave_.c_str(), O_RDWR | O_NOCTTY);
+  check(slaveKeeper_ >= 0, "open slave");
+
+  // A serial line neither echoes nor gathers lines; a pty's line discipline
+  // does both until the program configures the port, so those two go. The
+  // rest (XON/XOFF on, among them) stays as a fresh pty has it: passing every
+  // byte is the program's job.
+  termios tio;
+  check(tcgetattr(slaveKeeper_, &tio) == 0, "tcgetattr");
+  tio.c_lflag &= ~(ECHO | ECHONL | ICANON);
+  check(tcsetattr(slaveKeeper_, TCSANOW, &tio) == 0, "tcsetattr");
+
+  // Replace the link atomically, so the program never sees it missing.
+  std::string temporary = link + ".new";
+  unlink(temporary.c_str());
+  check(symlink(slave_.c_str(), temporary.c_str()) == 0, "symlink");
+  check(rename(temporary.c_str(), link.c_str()) == 0, "rename link");
+}
+
+PtyLine::~PtyLine() {
+  if (slaveKeeper_ >= 0) close(slaveKeeper_);
+  if (master_ >= 0) close(master_);
+}
+
+void PtyLine::write(const std::vector<uint8_t> &bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    check(n > 0, "write");
+    done += (size_t)n;
+  }
+}
+
+std::vector<uint8_t> PtyLine::read(std::chrono::steady_clock::time_point deadline) {
+  using namespace std::chrono;
+  for (;;) {
+    auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    pollfd p = {master_, POLLIN, 0};
+    int ready = poll(&p, 1, left > 0 ? (int)left : 0);
+    if (ready < 0 && errno == EINTR) continue;
+    check(ready >= 0, "poll");
+    if (ready == 0) return {};
+    uint8_t buffer[256];
+    ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    check(n >= 0, "read");
+    return std::vector<uint8_t>(buffer, buffer + n);
+  }
+}
+
+}  // namespace device

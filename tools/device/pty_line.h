@@ -1,0 +1,31 @@
+// The device's end of the serial line: a fresh pseudo-terminal whose slave
+// the Windows program opens as its COM port, through a symbolic link.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace device {
+
+class PtyLine {
+ public:
+  // Creates the pty and points `link` at its slave (replacing any old link).
+  explicit PtyLine(const std::string &link);
+  ~PtyLine();
+  PtyLine(const PtyLine &) = delete;
+  PtyLine &operator=(const PtyLine &) = delete;
+
+  const std::string &slaveName() const { return slave_; }
+  void write(const std::vector<uint8_t> &bytes);
+  // Bytes the program wrote, waiting at most until the deadline for the first.
+  std::vector<uint8_t> read(std::chrono::steady_clock::time_point deadline);
+
+ private:
+  int master_ = -1;
+  int slaveKeeper_ = -1;  // keeps the line up while the program reopens it
+  std::string slave_;
+};
+
+}  // namespace device

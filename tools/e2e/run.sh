@@ -1,0 +1,278 @@
+#!/usr/bin/env bash
+# End-to-end tests: the real Windows program under Wine, its COM1 on the
+# device simulator's pty, keys landing in a real window. Needs the native
+# and Windows builds (.ci/run makes them). Prints one line per test and a
+# closing "N passed, N failed".
+set -uo pipefail
+source "$(dirname "$0")/wine-env.sh"
+
+passed=0
+failed=0
+RUN=$WORK/e2e
+rm -rf "$RUN" && mkdir -p "$RUN"
+
+pass() { echo "ok    $1"; passed=$((passed + 1)); }
+flunk() {
+  echo "FAIL  $1: $2"
+  for f in "${@:3}"; do [ -f "$f" ] && sed 's/^/      | /' "$f" | tail -n 40; done
+  failed=$((failed + 1))
+}
+
+# device NAME COMMAND...: the device simulator in the background, on a fresh
+# pty behind COM1, logging to $RUN/NAME.device.
+device() {
+  local name=$1
+  shift
+  "$DEVICE" --link "$COM_LINK" "$@" >"$RUN/$name.device" 2>&1 &
+  DEVICE_PID=$!
+  for _ in $(seq 50); do [ -L "$COM_LINK" ] && [ -e "$COM_LINK" ] && return 0; sleep 0.1; done
+}
+
+device_result() {
+  wait "$DEVICE_PID"
+}
+
+# Starts the program and skips the notice's countdown.
+start_polling_program() {
+  local name=$1
+  shift
+  start_program "$RUN/$name.program" "$@"
+  winctl notice-ok >/dev/null
+}
+
+# Starts the key target once the device has seen the program poll (its main
+# window is shown by then, so the target keeps the focus), then lets the
+# device's script go on.
+target_when_polling() {
+  local name=$1 target=$2
+  for _ in $(seq 400); do [ -e "$RUN/$name.polling" ] && break; sleep 0.1; done
+  start_target "$target" && touch "$RUN/$name.go"
+}
+
+# Key events the target received, as "KEYDOWN vk=41 scan=1E" lines.
+# (The target writes its log in text mode: CR LF.)
+target_keys() { tr -d '\r' <"$1" | sed -n 's/^[0-9]* \(\(SYS\)\?KEY\(DOWN\|UP\) .*\)$/\1/p'; }
+target_chars() {
+  local text=""
+  for code in $(tr -d '\r' <"$1" | sed -n 's/^[0-9]* CHAR \(..\)$/\1/p'); do text+=$(printf "\\x$code"); done
+  printf '%s' "$text"
+}
+
+test_keys_reach_target() {
+  local t=keys target=$RUN/keys.target
+  device $t "identify 40000" "run touch $RUN/$t.polling" "wait-file $RUN/$t.go" "text Hi, 42!" "key enter" \
+    "key 0x51:0x11" "key 0x13:0x13" "listen 300" "run wine $WINCTL close"
+  start_polling_program $t
+  target_when_polling $t "$target"
+  device_result || { flunk "keystrokes reach the focused window" "device failed" "$RUN/$t.device"; return; }
+  local code chars fcs
+  code=$(program_exit "$RUN/$t.program")
+  chars=$(target_chars "$target")
+  fcs=$(grep -c '<- FC ' "$RUN/$t.device")
+  if [ "$chars" = $'Hi, 42!\rq' ] && [ "$fcs" = 10 ] && [ "$code" = 0 ] &&
+    target_keys "$target" | grep -q 'KEYDOWN vk=51 scan=11' &&
+    target_keys "$target" | grep -q 'KEYDOWN vk=13 scan=13'; then
+    pass "keystrokes reach the focused window, each with its FC; 0x11 and 0x13 pass"
+  else
+    flunk "keystrokes reach the focused window" "chars '$chars', $fcs FCs, exit $code" \
+      "$RUN/$t.device" "$target"
+  fi
+}
+
+test_identify_query_caps_lock() {
+  local t=query
+  device $t "identify 40000" "expect-flags 00" "mods 40" "sleep 600" "expect-flags 40" \
+    "mods 00" "sleep 600" "expect-flags 00" "run wine $WINCTL close"
+  start_polling_program $t
+  if device_result && grep -q '<- 98 02 22  identity 2, 34' "$RUN/$t.device"; then
+    pass "identify answers 98 02 22; query answers the flags; Caps Lock toggles both ways"
+  else
+    flunk "identify, query and Caps Lock" "see device log" "$RUN/$t.device"
+  fi
+}
+
+test_one_keystroke_per_tick() {
+  local t=tick
+  # Five keystrokes sent at once are emulated one per 200 ms tick. Only a
+  # lower bound is checked (the timer cannot run faster); a busy machine
+  # can only stretch it.
+  device $t "identify 40000" "raw 84 64 7C 84 64 7C 84 64 7C 84 64 7C 84 64 7C" "listen 2500" \
+    "run wine $WINCTL close"
+  start_polling_program $t
+  device_result
+  local times span
+  times=$(awk '$2 == "<-" && $3 == "FC" {print $1}' "$RUN/$t.device")
+  span=$(echo "$times" | awk 'NR==1 {first=$1} {last=$1} END {printf "%d", last-first}')
+  if [ "$(echo "$times" | grep -c .)" = 5 ] && [ "$span" -ge 600 ]; then
+    pass "one keystroke per tick: 5 FCs over ${span} ms"
+  else
+    flunk "one keystroke per tick" "FCs at: $(echo $times)" "$RUN/$t.device"
+  fi
+}
+
+test_monitor_echo_and_restore_guard() {
+  local t=monitor
+  # Right after start-up the minimised main window is active, so the keys the
+  # program emulates reach its key monitor and go back out of the port.
+  device $t "identify 40000" "run touch $RUN/$t.polling" "key a" "listen 400" \
+    "wait-file $RUN/monitor.plain" \
+    "mods 03" "sleep 600" "run wine $WINCTL restore > $RUN/monitor.shift" "mods 00" \
+    "listen 400" "run wine $WINCTL close"
+  start_polling_program $t
+  for _ in $(seq 400); do [ -e "$RUN/$t.polling" ] && break; sleep 0.1; done
+  winctl restore >"$RUN/monitor.plain"
+  device_result
+  local plain shifted
+  plain=$(cat "$RUN/monitor.plain")
+  shifted=$(tr -d '\r' <"$RUN/monitor.shift" 2>/dev/null)
+  if grep -q '<- 84 1E 41  key stroke' "$RUN/$t.device" && [ "$plain" = iconic ] &&
+    [ "$shifted" = restored ]; then
+    pass "key monitor echoes emulated keys; restore refused without Shift, allowed with it"
+  else
+    flunk "key monitor and restore guard" "restore: '$plain' then '$shifted'" "$RUN/$t.device"
+  fi
+}
+
+test_held_keys_released_at_close() {
+  local t=held target=$RUN/held.target
+  device $t "identify 40000" "run touch $RUN/$t.polling" "wait-file $RUN/$t.go" "mods 0C" "sleep 600" \
+    "run wine $WINCTL close" "listen 500"
+  start_polling_program $t
+  target_when_polling $t "$target"
+  device_result
+  local code last
+  code=$(program_exit "$RUN/$t.program")
+  last=$(target_keys "$target" | tail -n 2 | tr '\n' ' ')
+  # Alt arrives as a system key while it is held; Ctrl's release comes last.
+  if [ "$code" = 0 ] && [[ "$last" == *"KEYUP vk=12"*"KEYUP vk=11"* ]]; then
+    pass "Alt and Ctrl held by the device are released when the program closes"
+  else
+    flunk "held keys released at close" "exit $code, last events: $last" "$target"
+  fi
+}
+
+test_end_of_session() {
+  local t=session
+  device $t "identify 40000" "run wine $WINCTL endsession > $RUN/session.answer" "listen 300"
+  start_polling_program $t
+  device_result
+  local code answer
+  code=$(program_exit "$RUN/$t.program")
+  answer=$(tr -d '\r' <"$RUN/session.answer")
+  if [ "$code" = 0 ] && [ "$answer" = 1 ]; then
+    pass "end of session: answers 1 and exits 0"
+  else
+    flunk "end of session" "answer '$answer', exit $code" "$RUN/$t.device"
+  fi
+}
+
+test_notice_names_requested_port() {
+  local t=notice
+  # COM9 on the pty, asked for by a command tail; the notice counts down alone.
+  ln -sfn "$COM_LINK" "$WINEPREFIX/dosdevices/com9"
+  device $t "identify 40000" "run wine $WINCTL close"
+  start_program "$RUN/$t.program" port9
+  sleep 3
+  winctl notice-text >"$RUN/notice.text"
+  device_result
+  ln -sfn "$NO_PORT" "$WINEPREFIX/dosdevices/com9"
+  local code first countdown
+  code=$(program_exit "$RUN/$t.program")
+  first=$(head -n 1 "$RUN/notice.text")
+  countdown=$(tail -n 1 "$RUN/notice.text")
+  if [ "$first" = "Connect VANTOLE to serial port COM9." ] && [[ "$countdown" =~ ^\[0:0[0-9]\]$ ]] &&
+    [ "$code" = 0 ]; then
+    pass "command tail port9 picks COM9; the notice names it and counts down ($countdown)"
+  else
+    flunk "notice names the requested port" "'$first' $countdown exit $code" "$RUN/notice.text"
+  fi
+}
+
+test_digits_in_path_do_not_pick_a_port() {
+  local t=path dir="$WORK/copy 9"
+  # COM9 opens but cannot be set up: picking it from the path would exit 3.
+  mkdir -p "$dir" && cp "$PROGRAM" "$dir/qelmo.exe"
+  ln -sfn /dev/null "$WINEPREFIX/dosdevices/com9"
+  device $t "identify 40000" "run wine $WINCTL close"
+  (
+    wine "$dir/qelmo.exe" >"$RUN/$t.program" 2>&1
+    echo $? >"$RUN/$t.program.exit"
+  ) &
+  winctl notice-ok >/dev/null
+  device_result
+  local code
+  code=$(program_exit "$RUN/$t.program")
+  ln -sfn "$NO_PORT" "$WINEPREFIX/dosdevices/com9"
+  if [ "$code" = 0 ]; then
+    pass "a digit in the program's path does not pick a port"
+  else
+    flunk "digit in the program's path" "exit $code" "$RUN/$t.device"
+  fi
+}
+
+test_start_up_failures() {
+  # No free port: COM1 leads to a directory, which cannot be opened.
+  ln -sfn "$NO_PORT" "$COM_LINK"
+  start_program "$RUN/noport.program"
+  local text code
+  text=$(winctl msgbox)
+  code=$(program_exit "$RUN/noport.program")
+  if [ "$code" = 4 ] && [ "$text" = "No COM port available to talk to VANTOLE!" ]; then
+    pass "no free port: one message box, exit code 4"
+  else
+    flunk "no free port" "exit $code, box '$text'"
+  fi
+
+  # COM1 opens but cannot be configured: exit 3 and no message box.
+  ln -sfn /dev/null "$COM_LINK"
+  start_program "$RUN/badport.program"
+  code=$(program_exit "$RUN/badport.program")
+  if [ "$code" = 3 ]; then
+    pass "port that cannot be configured: exit code 3"
+  else
+    flunk "port that cannot be configured" "exit $code"
+  fi
+  rm -f "$COM_LINK"
+}
+
+# The release is the 32-bit executable: static, stripped, importing only the
+# system's own DLLs, and declaring a subsystem version Windows 95 and NT 4 run.
+test_release_artifacts() {
+  local exe imports subsystem size
+  for exe in "$E2E_ROOT/build/win32/qelmo.exe" "$E2E_ROOT/build/win64/qelmo.exe"; do
+    imports=$(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+    subsystem=$(objdump -p "$exe" | awk '/MajorSubsystemVersion/ {a=$2} /MinorSubsystemVersion/ {b=$2} END {print a "." b}')
+    if [ "$imports" = "GDI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] && [ "$subsystem" = 4.0 ] &&
+      ! objdump -h "$exe" | grep -q '\.debug'; then
+      pass "$(basename "$(dirname "$exe")") executable: imports $imports, subsystem $subsystem, stripped"
+    else
+      flunk "$exe" "imports '$imports', subsystem $subsystem"
+    fi
+  done
+  size=$(stat -c %s "$E2E_ROOT/build/win32/qelmo.exe")
+  if [ "$size" -le $((24 * 1024)) ]; then
+    pass "32-bit release is $size bytes (budget 24576)"
+  else
+    flunk "32-bit release size" "$size bytes, over the 24576-byte budget"
+  fi
+}
+
+main() {
+  test_release_artifacts
+  wine_up || { echo "0 passed, 1 failed"; exit 1; }
+  echo "end-to-end tests on $(basename "$BUILD") ($PROGRAM)"
+  test_start_up_failures
+  test_identify_query_caps_lock
+  test_keys_reach_target
+  test_one_keystroke_per_tick
+  test_monitor_echo_and_restore_guard
+  test_held_keys_released_at_close
+  test_end_of_session
+  test_notice_names_requested_port
+  test_digits_in_path_do_not_pick_a_port
+  wine_down
+  echo "$passed passed, $failed failed"
+  [ "$failed" = 0 ]
+}
+
+main

@@ -1,0 +1,128 @@
+# Sourced by the end-to-end tests, the demo and the benchmark: a private Wine
+# prefix whose COM1 is a link the device simulator points at its pty, a
+# virtual display, and a persistent wineserver. Call wine_up, then wine_down.
+#
+# Facts this relies on (measured on Debian 12, Wine 8):
+# - At a cold start Wine maps COM1 to /dev/ttyS0, the kernel console here,
+#   unless HKLM\Software\Wine\Ports says otherwise; the key takes effect only
+#   at the next cold start of the wineserver. A port mapped to "" still
+#   opens (and then fails set-up); one mapped to a directory cannot be opened,
+#   which is what an absent port does on Windows.
+# - A wineserver that wine starts by itself takes the pty as its controlling
+#   terminal and floods its stderr when the device side closes: start it
+#   ourselves, persistent, with stderr to a file.
+# - Wine's helper processes keep the first wine call's stdout open: send
+#   wine's output to files, never through a pipe.
+
+E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+WORK=${TALLIVER_WINE_DIR:-$E2E_ROOT/build/wine}
+COM_LINK=$WORK/com1
+NO_PORT=$WORK/no-port # a directory: a COM port mapped to it cannot be opened
+DEVICE=$E2E_ROOT/build/native/tools/device/talliver-device
+
+export WINEPREFIX=$WORK/prefix
+export TMPDIR=$WORK/tmp
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The 32-bit release runs where 32-bit Wine is installed; else the 64-bit build.
+pick_build() {
+  if [ -x /usr/lib/wine/wine ] || dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
+    BUILD=$E2E_ROOT/build/win32
+  else
+    BUILD=$E2E_ROOT/build/win64
+  fi
+  PROGRAM=$BUILD/qelmo.exe
+  WINCTL=$BUILD/tools/win/winctl.exe
+  KEYTARGET=$BUILD/tools/win/keytarget.exe
+}
+
+start_display() {
+  for n in $(seq 90 120); do
+    [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do
+      [ -e /tmp/.X11-unix/X$n ] && { export DISPLAY=:$n; return 0; }
+      kill -0 $XVFB_PID 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "wine-env: no display could be started" >&2
+  return 1
+}
+
+map_ports() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$COM_LINK" /f >/dev/null 2>&1
+  for n in 2 3 4 5 6 7 8 9; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM$n /d "$NO_PORT" /f >/dev/null 2>&1
+  done
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
+wine_up() {
+  mkdir -p "$WORK" "$TMPDIR" "$NO_PORT"
+  pick_build
+  start_display || return 1
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-env: creating the Wine prefix (about half a minute)"
+    wineboot -i >"$WORK/wineboot.log" 2>&1
+    wineserver -w
+  fi
+  map_ports
+  wineserver -p -f 2>"$WORK/wineserver.log" &
+  WINESERVER_PID=$!
+  sleep 0.3
+  wine cmd /c exit >/dev/null 2>&1
+  if [ "$(readlink "$WINEPREFIX/dosdevices/com1")" != "$COM_LINK" ]; then
+    echo "wine-env: COM1 is $(readlink "$WINEPREFIX/dosdevices/com1"), not $COM_LINK" >&2
+    return 1
+  fi
+  echo "wine-env: $(wine --version 2>/dev/null), display $DISPLAY, program $PROGRAM"
+}
+
+wine_down() {
+  wineserver -k 2>/dev/null || true
+  [ -n "${WINESERVER_PID:-}" ] && wait "$WINESERVER_PID" 2>/dev/null
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+  return 0
+}
+
+# Starts the program in the background: start_program LOG [ARGS...].
+# Its exit code lands in LOG.exit.
+start_program() {
+  local log=$1
+  shift
+  rm -f "$log.exit"
+  (
+    wine "$PROGRAM" "$@" >"$log" 2>&1
+    echo $? >"$log.exit"
+  ) &
+}
+
+# Waits up to $2 seconds (default 20) for the program's exit code; prints it.
+program_exit() {
+  local log=$1 limit=${2:-20}
+  for _ in $(seq $((limit * 10))); do
+    [ -s "$log.exit" ] && { cat "$log.exit"; return 0; }
+    sleep 0.1
+  done
+  echo "timeout"
+}
+
+# Wine's console ends lines with CR LF; the tests compare plain lines.
+winctl() { wine "$WINCTL" "$@" 2>/dev/null | tr -d '\r'; }
+
+# Starts the key target window logging to $1 and waits until it has the focus.
+start_target() {
+  local log=$1
+  rm -f "$log"
+  wine "$KEYTARGET" "$(winepath -w "$log" 2>/dev/null)" >/dev/null 2>&1 &
+  for _ in $(seq 100); do
+    grep -q READY "$log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "wine-env: key target did not start" >&2
+  return 1
+}
