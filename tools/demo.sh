@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The main job, for real: builds everything, starts the Windows program under
+# Wine with its COM1 on the device simulator's pty, and has the simulated
+# device type a short text and a Caps Lock change into a real window through
+# it. Prints the device's transcript and what the window received.
+#   tools/demo.sh [--notice]   (--notice: let the start-up notice count down)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup.sh
+for preset in native win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" >/dev/null
+done
+
+source tools/e2e/wine-env.sh
+trap wine_down EXIT
+wine_up
+DEMO=$WORK/demo
+rm -rf "$DEMO" && mkdir -p "$DEMO"
+
+echo
+echo "Starting $(basename "$PROGRAM") ($(basename "$BUILD")); its COM1 is the device simulator's pty."
+"$DEVICE" --link "$COM_LINK" \
+  "identify 40000" "run touch $DEMO/polling" "wait-file $DEMO/go" \
+  "text Hello from the VANTOLE device." "key enter" \
+  "mods 40" "sleep 500" "expect-flags 40" "text caps lock is on" "key enter" \
+  "mods 00" "sleep 500" "expect-flags 00" "text and off again." \
+  "listen 500" "run wine $WINCTL close" >"$DEMO/device.log" 2>&1 &
+device_pid=$!
+sleep 0.3
+start_program "$DEMO/program"
+if [ "${1:-}" = --notice ]; then
+  echo "The start-up notice counts down from 0:10 ..."
+else
+  winctl notice-ok >/dev/null
+fi
+while [ ! -e "$DEMO/polling" ]; do sleep 0.1; done
+start_target "$DEMO/target.log"
+touch "$DEMO/go"
+
+status=0
+wait $device_pid || status=$?
+code=$(program_exit "$DEMO/program")
+
+echo
+echo "Device transcript (ms since start; -> sent by the device, <- answered by the program):"
+cat "$DEMO/device.log"
+echo
+printf 'The key target window received: "'
+tr -d '\r' <"$DEMO/target.log" | sed -n 's/^[0-9]* CHAR \(..\)$/\1/p' |
+  while read -r code_; do [ "$code_" = 0D ] && printf '\\n' || printf "\\x$code_"; done
+printf '"\n'
+echo "The program exited with code $code."
+[ "$status" = 0 ] && [ "$code" = 0 ]
