@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 
 #include "link_codec.h"
@@ -41,7 +42,7 @@ const char USAGE[] =
     "  sleep MS             wait\n"
     "  latency N            N keystrokes at random moments; print write-to-FC times\n"
     "  run SHELL-COMMAND    run a command on this machine and wait for it\n"
-    "  wait-file PATH       wait (up to 60 s) until PATH exists, answering nothing meanwhile\n";
+    "  wait-file PATH       wait (up to 10 min) until PATH exists, printing what arrives\n";
 
 struct Session {
   PtyLine *line = nullptr;
@@ -143,6 +144,15 @@ void printPercentiles(std::vector<double> times) {
               times.size(), at(0.50), at(0.99), times.back());
 }
 
+// Microseconds on the host's raw monotonic clock: the clock Wine's
+// QueryPerformanceCounter reads, so a Windows program's arrival times can be
+// set against these write times.
+long long rawMicroseconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC_RAW, &t);
+  return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
 bool latency(Session &s, int count) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> pause(0, 400);
@@ -151,6 +161,7 @@ bool latency(Session &s, int count) {
   for (int i = 0; i < count; i++) {
     std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
     auto written = Clock::now();
+    std::printf("write-time-us %lld\n", rawMicroseconds());
     if (!keystroke(s, KEY_STROKE, key, "F13")) return false;
     times.push_back(msSince(written));
   }
@@ -216,7 +227,7 @@ bool runCommand(Session &s, const std::string &line) {
   }
   if (verb == "latency") return parseNumber(arg, &n) && n > 0 ? latency(s, n) : fail("bad count");
   if (verb == "wait-file") {
-    auto until = Clock::now() + std::chrono::seconds(60);
+    auto until = Clock::now() + std::chrono::minutes(10);
     while (access(arg.c_str(), F_OK) != 0) {
       if (Clock::now() >= until) return fail("no file " + arg);
       receiveUntil(s, Clock::now() + std::chrono::milliseconds(50));
