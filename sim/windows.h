@@ -53,7 +53,6 @@ typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 #define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xffff))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((uintptr_t)((WORD)(i))))
-#define IS_INTRESOURCE(p) ((((uintptr_t)(p)) >> 16) == 0)
 
 // Keyboard
 #define KEYEVENTF_KEYUP 0x0002
@@ -61,10 +60,8 @@ typedef void(CALLBACK *TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 #define VK_CONTROL 0x11
 #define VK_MENU 0x12
 #define VK_CAPITAL 0x14
-#define VK_ESCAPE 0x1B
 #define VK_INSERT 0x2D
 #define VK_F4 0x73
-#define VK_F10 0x79
 #define VK_NUMLOCK 0x90
 #define VK_SCROLL 0x91
 #define MAPVK_VK_TO_VSC 0
@@ -86,7 +83,6 @@ typedef OVERLAPPED *LPOVERLAPPED;
 #define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_NORMAL 0x80
 
-#define NOPARITY 0
 #define ODDPARITY 1
 #define ONESTOPBIT 0
 #define DTR_CONTROL_DISABLE 0
