@@ -4,7 +4,7 @@
 # Xvfb and friends to run them. Installs only what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev clang-format python3
+packages=(cmake ninja-build g++ libgtest-dev clang-format python3 clang libclang-rt-14-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
   wine wine64 xvfb xauth xdotool imagemagick)
 

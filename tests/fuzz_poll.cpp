@@ -1,0 +1,58 @@
+// Coverage-guided fuzzing of the poll cycle and the decoder under it: any
+// byte stream, split across ticks anywhere, must keep the receive buffer in
+// range, acknowledge at most one keystroke per tick, and answer only with
+// well-formed messages. Built by the "fuzz" preset (clang, libFuzzer).
+#include <algorithm>
+#include <cstdlib>
+
+#include "keys/modifier_flags.h"
+#include "link/message.h"
+#include "link/poll.h"
+#include "shared/state.h"
+#include "sim/sim.h"
+
+namespace {
+void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+// Every reply the program sends: FC alone, or a three-byte flags or identity
+// message whose data bytes have bit 7 clear.
+void requireWellFormed(const std::vector<BYTE> &out) {
+  for (size_t i = 0; i < out.size(); i++) {
+    if (out[i] == 0xFC) continue;
+    require((out[i] & 0xFC) == 0x88 || out[i] == 0x98);
+    require(i + 2 < out.size() && !(out[i + 1] & 0x80) && !(out[i + 2] & 0x80));
+    i += 2;
+  }
+}
+}  // namespace
+
+// The first byte sets the lock keys' toggles; each later byte goes to the
+// device's stream, and a tick runs whenever the stream so far holds as many
+// bytes as the low three bits of the byte that starts the batch.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  releaseHeldModifiers();
+  sim::reset();
+  receiveBuffer = ReceiveBuffer();
+  sim::port(1).kind = sim::PortKind::Free;
+  portHandle =
+      CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (size == 0) return 0;
+  for (int row = 0; row < 4; row++)
+    sim::setToggled((int)modifierKeyTable[row].vk, data[0] & modifierKeyTable[row].flagMask);
+
+  sim::Port &port = sim::port(1);
+  size_t i = 1;
+  while (i < size || !port.input.empty()) {
+    size_t batch = i < size ? (data[i] & 7) + 1 : 0;
+    for (; batch > 0 && i < size; batch--) sim::deviceSends(1, {data[i++]});
+    size_t acknowledged = std::count(port.output.begin(), port.output.end(), 0xFC);
+    pollLink();
+    sim::takeKeyMessages();
+    require(receiveBuffer.count >= 0 && receiveBuffer.count <= 2);
+    require(std::count(port.output.begin(), port.output.end(), 0xFC) - acknowledged <= 1);
+  }
+  requireWellFormed(port.output);
+  return 0;
+}
