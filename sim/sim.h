@@ -27,8 +27,10 @@ struct KeyEvent {
 KeyEvent down(BYTE vk, BYTE scan);
 KeyEvent up(BYTE vk, BYTE scan);
 
-// Every keybd_event call, in order.
-std::vector<KeyEvent> &keyEvents();
+// Every keybd_event call, in order, and forgetting them (messages for the
+// forgotten events are taken at once).
+const std::vector<KeyEvent> &keyEvents();
+void clearKeyEvents();
 // A key the user holds: down in both the async and the thread's key state.
 void holdKey(int vk, bool down);
 // A lock key's toggle as both state sources report it.

@@ -49,7 +49,12 @@ void resetKeyboard() {
   events.clear();
   delivered = 0;
 }
-std::vector<KeyEvent> &keyEvents() { return events; }
+const std::vector<KeyEvent> &keyEvents() { return events; }
+void clearKeyEvents() {
+  takeKeyMessages();
+  events.clear();
+  delivered = 0;
+}
 KeyEvent down(BYTE vk, BYTE scan) { return {vk, scan, 0}; }
 KeyEvent up(BYTE vk, BYTE scan) { return {vk, scan, KEYEVENTF_KEYUP}; }
 void holdKey(int vk, bool down) { asyncState[vk & 0xFF].down = threadState[vk & 0xFF].down = down; }

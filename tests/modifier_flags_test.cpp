@@ -99,10 +99,10 @@ TEST_F(ModifierFlagsTest, ReleasesOnlyTheHeldKeysItPressed) {
   sim::holdKey(VK_CONTROL, true);  // the user's own Ctrl
   apply(0x4B);                     // Caps Lock, Alt, both Shift bits; Ctrl kept
   apply(0x4A);                     // one Shift bit cleared: Shift released
-  sim::keyEvents().clear();
+  sim::clearKeyEvents();
   releaseHeldModifiers();
   EXPECT_EQ(sim::keyEvents(), (Events{up(ALT, S_ALT)}));
-  sim::keyEvents().clear();
+  sim::clearKeyEvents();
   releaseHeldModifiers();
   EXPECT_EQ(sim::keyEvents(), Events{});
 }
