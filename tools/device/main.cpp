@@ -29,6 +29,9 @@ namespace {
 
 const char USAGE[] =
     "usage: talliver-device --link PATH [--timeout MS] COMMAND... | -\n"
+    "  --link PATH   the program's COM port: a symbolic link pointed at this pty\n"
+    "  --timeout MS  how long to wait for each answer (default 3000)\n"
+    "  -             read the commands from standard input, one a line\n"
     "commands (one argument each, quoted when it has blanks):\n"
     "  identify [MS]        send the identify request, wait for the identity (default 30 s)\n"
     "  key NAME|VK:SCAN     one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC\n"
