@@ -46,9 +46,7 @@ struct Port {
   PortKind kind = PortKind::Absent;
   SetupStep failing = SetupStep::None;  // this set-up call fails
   DCB dcb = {};                         // what GetCommState reports
-  bool dcbSet = false;
   COMMTIMEOUTS timeouts = {};
-  bool timeoutsSet = false;
   DWORD inQueue = 0, outQueue = 0;
   bool open = false;
   bool readFails = false;
@@ -82,13 +80,11 @@ struct Windows {
   std::string title;
   DWORD style = 0;
   int x = 0, y = 0, width = 0, height = 0;
-  HWND parent = nullptr;
   bool destroyed = false;
   std::vector<int> showCommands;
   int updates = 0;
   std::vector<MessageBox> messageBoxes;
   std::vector<Timer> timersSet;
-  std::vector<Timer> timersKilled;
   std::map<UINT_PTR, Timer> activeTimers;  // by id
   bool quitPosted = false;
   int quitCode = 0;

@@ -80,7 +80,6 @@ BOOL WINAPI SetCommState(HANDLE handle, LPDCB dcb) {
   sim::Port *p = setUpPort(handle, sim::SetupStep::SetCommState);
   if (!p) return FALSE;
   p->dcb = *dcb;
-  p->dcbSet = true;
   return TRUE;
 }
 
@@ -88,7 +87,6 @@ BOOL WINAPI SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   sim::Port *p = setUpPort(handle, sim::SetupStep::SetCommTimeouts);
   if (!p) return FALSE;
   p->timeouts = *timeouts;
-  p->timeoutsSet = true;
   return TRUE;
 }
 

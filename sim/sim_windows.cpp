@@ -48,12 +48,11 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
 }
 
 HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR title, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU, HINSTANCE, LPVOID) {
+                            int width, int height, HWND, HMENU, HINSTANCE, LPVOID) {
   if (state.createFails || !state.classRegistered || state.className != className) return nullptr;
   state.title = title;
   state.style = style;
   state.x = x, state.y = y, state.width = width, state.height = height;
-  state.parent = parent;
   return MAIN_WINDOW;
 }
 
@@ -109,7 +108,6 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC) {
 }
 
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
-  state.timersKilled.push_back({window, id, 0});
   auto it = state.activeTimers.find(id);
   if (it == state.activeTimers.end() || it->second.window != window) return FALSE;
   state.activeTimers.erase(it);
