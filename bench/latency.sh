@@ -29,14 +29,12 @@ cpu_ticks() { # utime+stime of a process, in clock ticks
 }
 
 # 1. Latency into a focused window.
-"$DEVICE" --link "$COM_LINK" "identify 40000" "run touch $B/polling" "wait-file $B/go" \
+"$DEVICE" --link "$COM_LINK" "identify 40000" "run touch $B/latency.polling" "wait-file $B/latency.go" \
   "latency $KEYS" "listen 300" "run wine $WINCTL close" >"$B/latency.device" 2>&1 &
 device_pid=$!
 start_program "$B/latency.program"
 winctl notice-ok >/dev/null
-while [ ! -e "$B/polling" ]; do sleep 0.1; done
-start_target "$B/latency.target"
-touch "$B/go"
+target_when_polling "$B/latency" "$B/latency.target"
 wait $device_pid
 
 grep '^write-time-us' "$B/latency.device" | awk '{print $2}' >"$B/writes"
@@ -53,7 +51,7 @@ read -r f50 f99 fmax < <(percentiles <"$B/to-fc")
 device_pid=$!
 start_program "$B/idle.program"
 winctl notice-ok >/dev/null
-while [ ! -e "$B/idle.polling" ]; do sleep 0.1; done
+await_file "$B/idle.polling"
 program_pid=$(pgrep -n -x qelmo.exe)
 server_pid=$WINESERVER_PID
 p0=$(cpu_ticks "$program_pid") s0=$(cpu_ticks "$server_pid")

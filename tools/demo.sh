@@ -22,7 +22,7 @@ rm -rf "$DEMO" && mkdir -p "$DEMO"
 echo
 echo "Starting $(basename "$PROGRAM") ($(basename "$BUILD")); its COM1 is the device simulator's pty."
 "$DEVICE" --link "$COM_LINK" \
-  "identify 40000" "run touch $DEMO/polling" "wait-file $DEMO/go" \
+  "identify 40000" "run touch $DEMO/demo.polling" "wait-file $DEMO/demo.go" \
   "text Hello from the VANTOLE device." "key enter" \
   "mods 40" "sleep 500" "expect-flags 40" "text caps lock is on" "key enter" \
   "mods 00" "sleep 500" "expect-flags 00" "text and off again." \
@@ -35,9 +35,7 @@ if [ "${1:-}" = --notice ]; then
 else
   winctl notice-ok >/dev/null
 fi
-while [ ! -e "$DEMO/polling" ]; do sleep 0.1; done
-start_target "$DEMO/target.log"
-touch "$DEMO/go"
+target_when_polling "$DEMO/demo" "$DEMO/target.log"
 
 status=0
 wait $device_pid || status=$?
@@ -47,9 +45,6 @@ echo
 echo "Device transcript (ms since start; -> sent by the device, <- answered by the program):"
 cat "$DEMO/device.log"
 echo
-printf 'The key target window received: "'
-tr -d '\r' <"$DEMO/target.log" | sed -n 's/^[0-9]* CHAR \(..\)$/\1/p' |
-  while read -r code_; do [ "$code_" = 0D ] && printf '\\n' || printf "\\x$code_"; done
-printf '"\n'
+echo "The key target window received: \"$(target_text "$DEMO/target.log" | sed 's/\r/\\n/g')\""
 echo "The program exited with code $code."
 [ "$status" = 0 ] && [ "$code" = 0 ]

@@ -27,7 +27,7 @@ SHOTS=$WORK/shots
 rm -rf "$SHOTS" && mkdir -p "$SHOTS"
 
 "$DEVICE" --link "$COM_LINK" "identify 60000" "run touch $SHOTS/polling" "wait-file $SHOTS/go" \
-  "mods 03" "sleep 700" "run wine $WINCTL restore > $SHOTS/restore" "mods 00" "listen 500" \
+  "mods 03" "sleep 700" "run wine $WINCTL restore > $SHOTS/restore.tmp && mv $SHOTS/restore.tmp $SHOTS/restore" "mods 00" "listen 500" \
   "wait-file $SHOTS/done" "run wine $WINCTL close" >"$SHOTS/device.log" 2>&1 &
 device_pid=$!
 sleep 0.3
@@ -42,9 +42,9 @@ shot() {
 sleep 4.5 # into the countdown
 shot notice 337 293 446 172
 winctl notice-ok >/dev/null
-while [ ! -e "$SHOTS/polling" ]; do sleep 0.1; done
+await_file "$SHOTS/polling"
 touch "$SHOTS/go"
-while [ ! -s "$SHOTS/restore" ]; do sleep 0.1; done
+await_file "$SHOTS/restore"
 sleep 0.5
 shot monitor 90 90 320 220
 touch "$SHOTS/done"

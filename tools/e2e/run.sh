@@ -40,34 +40,20 @@ start_polling_program() {
   winctl notice-ok >/dev/null
 }
 
-# Starts the key target once the device has seen the program poll (its main
-# window is shown by then, so the target keeps the focus), then lets the
-# device's script go on.
-target_when_polling() {
-  local name=$1 target=$2
-  for _ in $(seq 400); do [ -e "$RUN/$name.polling" ] && break; sleep 0.1; done
-  start_target "$target" && touch "$RUN/$name.go"
-}
-
 # Key events the target received, as "KEYDOWN vk=41 scan=1E" lines.
 # (The target writes its log in text mode: CR LF.)
 target_keys() { tr -d '\r' <"$1" | sed -n 's/^[0-9]* \(\(SYS\)\?KEY\(DOWN\|UP\) .*\)$/\1/p'; }
-target_chars() {
-  local text=""
-  for code in $(tr -d '\r' <"$1" | sed -n 's/^[0-9]* CHAR \(..\)$/\1/p'); do text+=$(printf "\\x$code"); done
-  printf '%s' "$text"
-}
 
 test_keys_reach_target() {
   local t=keys target=$RUN/keys.target
   device $t "identify 40000" "run touch $RUN/$t.polling" "wait-file $RUN/$t.go" "text Hi, 42!" "key enter" \
     "key 0x51:0x11" "key 0x13:0x13" "listen 300" "run wine $WINCTL close"
   start_polling_program $t
-  target_when_polling $t "$target"
+  target_when_polling "$RUN/$t" "$target"
   device_result || { flunk "keystrokes reach the focused window" "device failed" "$RUN/$t.device"; return; }
   local code chars fcs
   code=$(program_exit "$RUN/$t.program")
-  chars=$(target_chars "$target")
+  chars=$(target_text "$target")
   fcs=$(grep -c '<- FC ' "$RUN/$t.device")
   if [ "$chars" = $'Hi, 42!\rq' ] && [ "$fcs" = 10 ] && [ "$code" = 0 ] &&
     target_keys "$target" | grep -q 'KEYDOWN vk=51 scan=11' &&
@@ -119,8 +105,7 @@ test_monitor_echo_and_restore_guard() {
     "mods 03" "sleep 600" "run wine $WINCTL restore > $RUN/monitor.shift" "mods 00" \
     "listen 400" "run wine $WINCTL close"
   start_polling_program $t
-  for _ in $(seq 400); do [ -e "$RUN/$t.polling" ] && break; sleep 0.1; done
-  winctl restore >"$RUN/monitor.plain"
+  await_file "$RUN/$t.polling" && winctl restore >"$RUN/monitor.plain"
   device_result
   local plain shifted
   plain=$(cat "$RUN/monitor.plain")
@@ -138,7 +123,7 @@ test_held_keys_released_at_close() {
   device $t "identify 40000" "run touch $RUN/$t.polling" "wait-file $RUN/$t.go" "mods 0C" "sleep 600" \
     "run wine $WINCTL close" "listen 500"
   start_polling_program $t
-  target_when_polling $t "$target"
+  target_when_polling "$RUN/$t" "$target"
   device_result
   local code last
   code=$(program_exit "$RUN/$t.program")
@@ -194,11 +179,7 @@ test_digits_in_path_do_not_pick_a_port() {
   mkdir -p "$dir" && cp "$PROGRAM" "$dir/qelmo.exe"
   ln -sfn /dev/null "$WINEPREFIX/dosdevices/com9"
   device $t "identify 40000" "run wine $WINCTL close"
-  (
-    wine "$dir/qelmo.exe" >"$RUN/$t.program" 2>&1
-    echo $? >"$RUN/$t.program.exit"
-  ) &
-  winctl notice-ok >/dev/null
+  PROGRAM="$dir/qelmo.exe" start_polling_program $t
   device_result
   local code
   code=$(program_exit "$RUN/$t.program")

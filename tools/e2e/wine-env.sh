@@ -114,6 +114,33 @@ program_exit() {
 # Wine's console ends lines with CR LF; the tests compare plain lines.
 winctl() { wine "$WINCTL" "$@" 2>/dev/null | tr -d '\r'; }
 
+# Waits up to $2 seconds (default 40) for a file to appear; fails if it never does.
+await_file() {
+  for _ in $(seq $((${2:-40} * 10))); do
+    [ -e "$1" ] && return 0
+    sleep 0.1
+  done
+  echo "wine-env: gave up waiting for $1" >&2
+  return 1
+}
+
+# The device scripts touch PREFIX.polling once the program answers and then
+# wait for PREFIX.go. By then the program's main window is shown, so a key
+# target started now keeps the focus: start it, then let the device go on.
+target_when_polling() {
+  local prefix=$1 target=$2
+  await_file "$prefix.polling" && start_target "$target" && touch "$prefix.go"
+}
+
+# The characters the key target received, as one string (CR for Enter).
+target_text() {
+  local text=""
+  for code in $(tr -d '\r' <"$1" | sed -n 's/^[0-9]* CHAR \(..\)$/\1/p'); do
+    text+=$(printf "\\x$code")
+  done
+  printf '%s' "$text"
+}
+
 # Starts the key target window logging to $1 and waits until it has the focus.
 start_target() {
   local log=$1
