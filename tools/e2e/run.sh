@@ -11,9 +11,11 @@ failed=0
 RUN=$WORK/e2e
 rm -rf "$RUN" && mkdir -p "$RUN"
 
-pass() { echo "ok    $1"; passed=$((passed + 1)); }
+# Results name the build they ran on, once one is chosen.
+on_build() { [ -n "${BUILD:-}" ] && echo "[$(basename "$BUILD")] "; }
+pass() { echo "ok    $(on_build)$1"; passed=$((passed + 1)); }
 flunk() {
-  echo "FAIL  $1: $2"
+  echo "FAIL  $(on_build)$1: $2"
   for f in "${@:3}"; do [ -f "$f" ] && sed 's/^/      | /' "$f" | tail -n 40; done
   failed=$((failed + 1))
 }
@@ -241,17 +243,23 @@ test_release_artifacts() {
 main() {
   test_release_artifacts
   wine_up || { echo "0 passed, 1 failed"; exit 1; }
-  echo "end-to-end tests on $(basename "$BUILD") ($PROGRAM)"
-  test_start_up_failures
-  test_identify_query_caps_lock
-  test_keys_reach_target
-  test_one_keystroke_per_tick
-  test_monitor_echo_and_restore_guard
-  test_held_keys_released_at_close
-  test_end_of_session
-  test_notice_names_requested_port
-  test_digits_in_path_do_not_pick_a_port
+  local build
+  for build in $WINE_BUILDS; do
+    use_build "$build"
+    echo "== end-to-end tests on $build ($PROGRAM)"
+    test_start_up_failures
+    test_identify_query_caps_lock
+    test_keys_reach_target
+    test_one_keystroke_per_tick
+    test_monitor_echo_and_restore_guard
+    test_held_keys_released_at_close
+    test_end_of_session
+    test_notice_names_requested_port
+    test_digits_in_path_do_not_pick_a_port
+  done
   wine_down
+  echo "end-to-end tests ran on: $WINE_BUILDS"
+  [ -n "$WINE32_WHY_NOT" ] && echo "not run on win32 (the i686 release): $WINE32_WHY_NOT"
   echo "$passed passed, $failed failed"
   [ "$failed" = 0 ]
 }

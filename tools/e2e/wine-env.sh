@@ -1,6 +1,8 @@
 # Sourced by the end-to-end tests, the demo and the benchmark: a private Wine
 # prefix whose COM1 is a link the device simulator points at its pty, a
-# virtual display, and a persistent wineserver. Call wine_up, then wine_down.
+# virtual display, and a persistent wineserver. Call wine_up, then wine_down;
+# wine_up picks the executables this machine can run (WINE_BUILDS) and points
+# PROGRAM at the first of them.
 #
 # Facts this relies on (measured on Debian 12, Wine 8):
 # - At a cold start Wine maps COM1 to /dev/ttyS0, the kernel console here,
@@ -19,19 +21,51 @@ WORK=${TALLIVER_WINE_DIR:-$E2E_ROOT/build/wine}
 COM_LINK=$WORK/com1
 NO_PORT=$WORK/no-port # a directory: a COM port mapped to it cannot be opened
 DEVICE=$E2E_ROOT/build/native/tools/device/talliver-device
+source "$E2E_ROOT/tools/wine-arch.sh"
 
-export WINEPREFIX=$WORK/prefix
 export TMPDIR=$WORK/tmp
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# The 32-bit release runs where 32-bit Wine is installed; else the 64-bit build.
-pick_build() {
-  if [ -x /usr/lib/wine/wine ] || dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
-    BUILD=$E2E_ROOT/build/win32
-  else
-    BUILD=$E2E_ROOT/build/win64
+# Chooses how Wine runs here. Where 32-bit Wine runs, the prefix is a WoW64
+# one and both executables run, the i686 release first; elsewhere every Wine
+# command goes through the 64-bit loader (Debian's wrapper would pick the
+# 32-bit one whenever wine32 is installed, runnable or not) and only the
+# x86-64 build runs. Sets WINE_BUILDS, and WINE32_WHY_NOT when 32-bit is out.
+choose_wine() {
+  probe_32bit
+  if [ -z "$WINE32_WHY_NOT" ] && [ ! -x /usr/lib/wine/wine ]; then
+    WINE32_WHY_NOT="32-bit Wine (wine32:i386) is not installed"
   fi
+  local loader
+  if [ -z "$WINE32_WHY_NOT" ]; then
+    WINE_BUILDS="win32 win64"
+    export WINEPREFIX=$WORK/prefix
+    loader=$(command -v wine || echo wine)
+  else
+    WINE_BUILDS="win64"
+    export WINEPREFIX=$WORK/prefix64
+    local bin=$WORK/wine64-bin
+    mkdir -p "$bin"
+    printf '#!/bin/sh\nWINELOADER=/usr/lib/wine/wine64 exec /usr/lib/wine/wine64 "$@"\n' >"$bin/wine"
+    for tool in wineboot winepath; do
+      printf '#!/bin/sh\nexec "%s/wine" %s "$@"\n' "$bin" "$tool" >"$bin/$tool"
+    done
+    chmod +x "$bin"/*
+    case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
+    loader=/usr/lib/wine/wine64
+  fi
+  local code=0
+  wine --version >/dev/null 2>&1 || code=$?
+  if [ "$code" != 0 ]; then
+    echo "wine-env: Wine cannot start: '$loader --version' exits $code" >&2
+    return 1
+  fi
+}
+
+# Points BUILD, PROGRAM and the Windows test helpers at one build: win32 or win64.
+use_build() {
+  BUILD=$E2E_ROOT/build/$1
   PROGRAM=$BUILD/qelmo.exe
   WINCTL=$BUILD/tools/win/winctl.exe
   KEYTARGET=$BUILD/tools/win/keytarget.exe
@@ -63,11 +97,18 @@ map_ports() {
 
 wine_up() {
   mkdir -p "$WORK" "$TMPDIR" "$NO_PORT"
-  pick_build
+  choose_wine || return 1
+  use_build "${WINE_BUILDS%% *}"
+  [ -n "$WINE32_WHY_NOT" ] && echo "wine-env: 64-bit Wine only, running the x86-64 build: $WINE32_WHY_NOT"
   start_display || return 1
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-env: creating the Wine prefix (about half a minute)"
-    wineboot -i >"$WORK/wineboot.log" 2>&1
+    local code=0
+    wineboot -i >"$WORK/wineboot.log" 2>&1 || code=$?
+    if [ "$code" != 0 ]; then
+      echo "wine-env: creating the Wine prefix failed (exit $code); see $WORK/wineboot.log" >&2
+      return 1
+    fi
     wineserver -w
   fi
   map_ports
