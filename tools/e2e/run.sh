@@ -219,9 +219,10 @@ test_start_up_failures() {
 }
 
 # The release is the 32-bit executable: static, stripped, importing only the
-# system's own DLLs, and declaring a subsystem version Windows 95 and NT 4 run.
+# system's own DLLs, declaring a subsystem version Windows 95 and NT 4 run,
+# and carrying a manifest that runs it as invoker on every Windows since Vista.
 test_release_artifacts() {
-  local exe imports subsystem size
+  local exe imports subsystem size manifest os
   for exe in "$E2E_ROOT/build/win32/qelmo.exe" "$E2E_ROOT/build/win64/qelmo.exe"; do
     imports=$(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
     subsystem=$(objdump -p "$exe" | awk '/MajorSubsystemVersion/ {a=$2} /MinorSubsystemVersion/ {b=$2} END {print a "." b}')
@@ -230,6 +231,20 @@ test_release_artifacts() {
       pass "$(basename "$(dirname "$exe")") executable: imports $imports, subsystem $subsystem, stripped"
     else
       flunk "$exe" "imports '$imports', subsystem $subsystem"
+    fi
+    # Resource type 24 (RT_MANIFEST), id 1: the manifest Windows reads at process creation.
+    manifest=$(wrestool -x --raw --type=24 --name=1 "$exe" 2>/dev/null | tr -d '\n')
+    os=0
+    for id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
+      4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
+      8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+      [[ "$manifest" == *"<supportedOS Id=\"{$id}\"/>"* ]] && os=$((os + 1))
+    done
+    if [[ "$manifest" == *'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'* ]] &&
+      [ "$os" = 5 ]; then
+      pass "$(basename "$(dirname "$exe")") manifest: as invoker, supported OS Vista to 10/11"
+    else
+      flunk "$exe manifest" "execution level or supported OS missing ($os of 5 OS ids)"
     fi
   done
   size=$(stat -c %s "$E2E_ROOT/build/win32/qelmo.exe")
