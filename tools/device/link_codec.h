@@ -1,5 +1,7 @@
 // The link format from the device's side: building messages, decoding the
 // program's replies, and the keys a device can name.
+// Written apart from the program's own encoder and decoder on purpose, so
+// that the device side is an independent check of the format.
 #pragma once
 
 #include <cstdint>

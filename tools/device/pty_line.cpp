@@ -20,7 +20,7 @@ void check(bool ok, const char *what) {
 }  // namespace
 
 PtyLine::PtyLine(const std::string &link) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   check(master_ >= 0, "posix_openpt");
   check(grantpt(master_) == 0 && unlockpt(master_) == 0, "grantpt/unlockpt");
   slave_ = ptsname(master_);
@@ -53,8 +53,23 @@ void PtyLine::write(const std::vector<uint8_t> &bytes) {
   while (done < bytes.size()) {
     ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd p = {master_, POLLOUT, 0};
+      poll(&p, 1, 100);
+      continue;
+    }
     check(n > 0, "write");
     done += (size_t)n;
+  }
+}
+
+size_t PtyLine::tryWrite(const std::vector<uint8_t> &bytes) {
+  for (;;) {
+    ssize_t n = ::write(master_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return 0;
+    check(n >= 0, "write");
+    return (size_t)n;
   }
 }
 

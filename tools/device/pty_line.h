@@ -18,7 +18,10 @@ class PtyLine {
   PtyLine &operator=(const PtyLine &) = delete;
 
   const std::string &slaveName() const { return slave_; }
+  // Writes all of the bytes, waiting while the line's buffer is full.
   void write(const std::vector<uint8_t> &bytes);
+  // Writes what fits in the line's buffer now; returns how many bytes.
+  size_t tryWrite(const std::vector<uint8_t> &bytes);
   // Bytes the program wrote, waiting at most until the deadline for the first.
   std::vector<uint8_t> read(std::chrono::steady_clock::time_point deadline);
 

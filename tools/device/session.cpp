@@ -1,0 +1,93 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <time.h>
+
+namespace device {
+
+double msSince(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+std::string transcriptLine(double ms, const char *arrow, const std::string &bytes,
+                           const std::string &what) {
+  char head[32];
+  std::snprintf(head, sizeof head, "%9.1f %s ", ms, arrow);
+  std::string padded = bytes;
+  if (padded.size() < 9) padded.resize(9, ' ');
+  return head + padded + " " + what;
+}
+
+namespace {
+void printLine(Session &s, const char *arrow, const std::string &bytes, const std::string &what) {
+  std::printf("%s\n", transcriptLine(msSince(s.start), arrow, bytes, what).c_str());
+  std::fflush(stdout);
+}
+}  // namespace
+
+bool fail(const std::string &why) {
+  std::fprintf(stderr, "talliver-device: %s\n", why.c_str());
+  return false;
+}
+
+void send(Session &s, const std::vector<uint8_t> &bytes, const std::string &what) {
+  s.line->write(bytes);
+  if (!s.quiet) printLine(s, "->", hex(bytes), what);
+}
+
+void receiveUntil(Session &s, Clock::time_point deadline) {
+  for (uint8_t byte : s.line->read(deadline)) {
+    if (auto m = s.decoder.feed(byte)) {
+      if (!s.quiet) printLine(s, "<-", hex(m->bytes), describe(*m));
+      s.pending.push_back(*m);
+    }
+  }
+}
+
+void forgetReceived(Session &s) {
+  receiveUntil(s, Clock::now());
+  s.pending.clear();
+}
+
+bool awaitCommand(Session &s, int command, int timeoutMs, Message *found) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    auto it = std::find_if(s.pending.begin(), s.pending.end(),
+                           [&](const Message &m) { return m.command == command; });
+    if (it != s.pending.end()) {
+      if (found) *found = *it;
+      s.pending.erase(s.pending.begin(), it + 1);
+      return true;
+    }
+    if (Clock::now() >= deadline) return false;
+    receiveUntil(s, deadline);
+  }
+}
+
+bool keystroke(Session &s, int command, const Key &key, const std::string &label) {
+  forgetReceived(s);
+  send(s, encode(command, true, key.scan, key.vk), "key " + label);
+  return awaitCommand(s, KEY_DONE, s.answerTimeoutMs) || fail("no FC for key " + label);
+}
+
+void setFlags(Session &s, int flags) {
+  char what[32];
+  std::snprintf(what, sizeof what, "set flags 0x%02X", flags);
+  send(s, encode(MODIFIER_FLAGS, true, 0, flags), what);
+}
+
+bool queryFlags(Session &s, Message *reply) {
+  forgetReceived(s);
+  send(s, encode(QUERY_MODIFIERS, false), "query flags");
+  return awaitCommand(s, MODIFIER_FLAGS, s.answerTimeoutMs, reply) || fail("no flags reply");
+}
+
+long long rawMicroseconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC_RAW, &t);
+  return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
+}  // namespace device
