@@ -1,6 +1,10 @@
 // winctl.exe: does to the program's windows what a user or the system would.
 //   close             post WM_CLOSE to the main window
+//   time-close        post WM_CLOSE; print how long until the window is gone
+//   ping              send WM_NULL; print how long the program took to take it
+//   handles           print the program's process handle count
 //   endsession        send WM_QUERYENDSESSION, print the answer
+//   time-endsession   the same, and how long the program took to answer
 //   restore           ask for a restore as the task bar does; print "restored" or "iconic"
 //   notice-ok         wait for the start-up notice and press its OK button
 //   notice-text       wait for the notice; print its text and its countdown text
@@ -37,15 +41,93 @@ BOOL CALLBACK printStatic(HWND child, LPARAM) {
   return TRUE;
 }
 
+double msSince(LONGLONG start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return (double)(now.QuadPart - start) * 1000.0 / (double)frequency.QuadPart;
+}
+
+LONGLONG now() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return counter.QuadPart;
+}
+
+// The handles a process holds, from the system's handle table (Wine's
+// GetProcessHandleCount answers 0); -1 when the table cannot be read.
+struct HandleEntry {
+  USHORT processId;
+  USHORT creatorBackTraceIndex;
+  UCHAR objectType;
+  UCHAR attributes;
+  USHORT value;
+  PVOID object;
+  ULONG access;
+};
+struct HandleTable {
+  ULONG count;
+  HandleEntry entries[1];
+};
+typedef LONG(WINAPI *QuerySystemInformation)(ULONG, PVOID, ULONG, PULONG);
+const ULONG SYSTEM_HANDLE_INFORMATION = 16;
+
+long handleCount(DWORD processId) {
+  QuerySystemInformation query = (QuerySystemInformation)(void *)GetProcAddress(
+      GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+  static char buffer[4 << 20];
+  ULONG got = 0;
+  if (!query || query(SYSTEM_HANDLE_INFORMATION, buffer, sizeof buffer, &got) != 0) return -1;
+  const HandleTable *table = (const HandleTable *)buffer;
+  long count = 0;
+  for (ULONG i = 0; i < table->count; i++)
+    if (table->entries[i].processId == (USHORT)processId) count++;
+  return count;
+}
+
+// Posts the close request and waits (up to 60 s) for the window to go.
+int timeClose(HWND main) {
+  LONGLONG start = now();
+  if (!PostMessageA(main, WM_CLOSE, 0, 0)) return 1;
+  while (IsWindow(main) && msSince(start) < 60000) Sleep(2);
+  printf("closed in %.0f ms\n", msSince(start));
+  return IsWindow(main) ? 1 : 0;
+}
+
 int run(int argc, char **argv) {
   if (argc < 2) return 2;
   const char *verb = argv[1];
-  if (!strcmp(verb, "close") || !strcmp(verb, "endsession") || !strcmp(verb, "restore")) {
+  if (!strcmp(verb, "close") || !strcmp(verb, "time-close") || !strcmp(verb, "endsession") ||
+      !strcmp(verb, "time-endsession") || !strcmp(verb, "ping") || !strcmp(verb, "handles") ||
+      !strcmp(verb, "restore")) {
     HWND main = waitFor(MAIN_CLASS, nullptr);
     if (!main) return 1;
     if (!strcmp(verb, "close")) return PostMessageA(main, WM_CLOSE, 0, 0) ? 0 : 1;
-    if (!strcmp(verb, "endsession")) {
-      printf("%ld\n", (long)SendMessageA(main, WM_QUERYENDSESSION, 0, 0));
+    if (!strcmp(verb, "time-close")) return timeClose(main);
+    if (!strcmp(verb, "handles")) {
+      DWORD processId = 0;
+      GetWindowThreadProcessId(main, &processId);
+      long count = handleCount(processId);
+      if (count < 0) return 1;
+      printf("%ld\n", count);
+      return 0;
+    }
+    if (!strcmp(verb, "ping")) {
+      // A sent message is taken only when the program's thread is back in
+      // its message loop: this is how long a close request would wait.
+      LONGLONG start = now();
+      DWORD_PTR result;
+      if (!SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result)) return 1;
+      printf("answered in %.0f ms\n", msSince(start));
+      return 0;
+    }
+    if (!strcmp(verb, "endsession") || !strcmp(verb, "time-endsession")) {
+      LONGLONG start = now();
+      long answer = (long)SendMessageA(main, WM_QUERYENDSESSION, 0, 0);
+      if (!strcmp(verb, "endsession"))
+        printf("%ld\n", answer);
+      else
+        printf("answered %ld in %.0f ms\n", answer, msSince(start));
       return 0;
     }
     PostMessageA(main, WM_SYSCOMMAND, SC_RESTORE, 0);
