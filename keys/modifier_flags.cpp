@@ -7,6 +7,10 @@ const SHORT DOWN = (SHORT)0x8000;
 // Held keys this program has pressed and not yet released, by flag bit.
 ModifierFlags pressedByProgram;
 
+// The last request of this poll cycle, when there was one.
+bool locksRequested;
+ModifierFlags requestedFlags;
+
 bool isToggleRow(const ModifierKeyEntry &row) { return row.testMask == TOGGLED; }
 
 void sendKey(const ModifierKeyEntry &row, DWORD flags) {
@@ -45,10 +49,23 @@ ModifierFlags readModifierFlags() {
   return flags;
 }
 
+ModifierFlags expectedModifierFlags() {
+  ModifierFlags flags = readModifierFlags();
+  if (!locksRequested) return flags;
+  for (const ModifierKeyEntry &row : modifierKeyTable)
+    if (isToggleRow(row))
+      flags = (ModifierFlags)((flags & ~row.flagMask) | (requestedFlags & row.flagMask));
+  return flags;
+}
+
+void forgetRequestedLocks() { locksRequested = false; }
+
 void applyModifierFlags(ModifierFlags desired) {
   // Read once: the events below take effect later, when the system gets to them.
-  ModifierFlags current = readModifierFlags();
+  ModifierFlags current = expectedModifierFlags();
   if (current == desired) return;
+  locksRequested = true;
+  requestedFlags = desired;
 
   for (const ModifierKeyEntry &row : modifierKeyTable) {
     if ((row.flagMask & desired) == (row.flagMask & current)) continue;

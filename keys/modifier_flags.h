@@ -16,8 +16,17 @@ extern const ModifierKeyEntry modifierKeyTable[8];
 
 ModifierFlags readModifierFlags();
 
+// The flags as this poll cycle's requests left them: readModifierFlags, with
+// the lock keys requested in this cycle as requested. The thread's key state
+// shows the program's own lock-key events only once it has taken their
+// messages, after the cycle.
+ModifierFlags expectedModifierFlags();
+// A new poll cycle: the thread has taken the last cycle's key messages.
+void forgetRequestedLocks();
+
 // Drives the keys until they match the requested byte. The request is
-// absolute: every row that differs from the current state is changed.
+// absolute: every row that differs from the expected state is changed, so
+// any number of requests in one cycle leave the keys as the last one said.
 void applyModifierFlags(ModifierFlags desired);
 
 // Releases every held key (Alt, Ctrl, Shift) that applyModifierFlags pressed

@@ -1,5 +1,6 @@
 #include "link/message.h"
 
+#include "port/port.h"
 #include "shared/state.h"
 
 ReceiveBuffer receiveBuffer;
@@ -20,8 +21,10 @@ void sendMessage(int command, bool threeByte, int data1, int data2) {
   } else {
     bytes[0] |= ONE_BYTE_FORM;
   }
+  // A failed write means the port is gone; a lost port takes nothing.
+  if (portLost()) return;
   DWORD written;
-  WriteFile(portHandle, bytes, threeByte ? 3 : 1, &written, nullptr);
+  if (!WriteFile(portHandle, bytes, threeByte ? 3 : 1, &written, nullptr)) dropPort();
 }
 
 bool decodeStep(LinkMessage *message) {

@@ -2,6 +2,7 @@
 
 #include "keys/modifier_flags.h"
 #include "link/message.h"
+#include "port/port.h"
 #include "shared/state.h"
 
 namespace {
@@ -22,7 +23,7 @@ bool handleMessage(int command, BYTE data1, BYTE data2) {
     case CMD_SYS_KEY_STROKE: strokeKey(data2, data1); return true;
     case CMD_MODIFIER_FLAGS: applyModifierFlags(data2); return false;
     case CMD_QUERY_MODIFIERS:
-      sendMessage(CMD_MODIFIER_FLAGS, true, 0, readModifierFlags());
+      sendMessage(CMD_MODIFIER_FLAGS, true, 0, expectedModifierFlags());
       return false;
     case CMD_IDENTIFY:
       sendMessage(CMD_IDENTITY, true, IDENTITY_DATA1, IDENTITY_DATA2);
@@ -31,15 +32,52 @@ bool handleMessage(int command, BYTE data1, BYTE data2) {
   }
 }
 
-void pollLink() {
-  for (;;) {
+namespace {
+// The bytes waiting in the port's input queue; false when the port failed.
+bool bytesWaiting(DWORD *count) {
+  DWORD errors;
+  COMSTAT status;
+  if (!ClearCommError(portHandle, &errors, &status)) return false;
+  *count = status.cbInQue;
+  return true;
+}
+
+void handleWaitingMessages() {
+  forgetRequestedLocks();
+
+  // Only the bytes waiting as the cycle begins are read now, and the rest of
+  // a message they begin: a device that never stops sending cannot keep the
+  // thread here, away from its other messages (a close request among them).
+  // An idle cycle still reads once, taking at once a message that begins
+  // within the read's time-out.
+  DWORD waiting;
+  if (!bytesWaiting(&waiting)) {
+    dropPort();
+    return;
+  }
+  DWORD budget = waiting > 0 ? waiting : 1;
+
+  while ((budget > 0 || receiveBuffer.count > 0) && !portLost()) {
     // One byte per read: with the port's time-outs an idle line costs 26 ms.
     DWORD got = 0;
     BYTE *slot = &receiveBuffer.slot[receiveBuffer.count];
-    if (!ReadFile(portHandle, slot, 1, &got, nullptr) || got == 0) return;
+    if (!ReadFile(portHandle, slot, 1, &got, nullptr)) {
+      dropPort();
+      return;
+    }
+    if (got == 0) return;
+    if (budget > 0) budget--;
 
     LinkMessage message;
     if (!decodeStep(&message)) continue;
     if (handleMessage(message.command, message.data1, message.data2)) return;
   }
+}
+}  // namespace
+
+void pollLink() {
+  if (portLost() && reopenPort()) receiveBuffer = ReceiveBuffer();  // as freshly started
+  if (!portLost()) handleWaitingMessages();
+  // A device that is gone cannot release the keys it held.
+  if (portLost()) releaseHeldModifiers();
 }

@@ -3,8 +3,9 @@
 
 #include <windows.h>
 
-// One cycle: handles every waiting message up to and including the first
-// keystroke, so at most one key is emulated per timer tick.
+// One cycle: handles the messages waiting as it begins, up to and including
+// the first keystroke, so at most one key is emulated per timer tick. A port
+// that fails is closed, and reopened by later cycles once it works again.
 void pollLink();
 
 // Acts on one decoded message; true when the cycle is to end (a keystroke).

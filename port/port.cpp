@@ -1,46 +1,9 @@
 #include "port/port.h"
 
+#include "port/setup.h"
 #include "shared/state.h"
 
 char portName[5] = "COMx";
-
-namespace {
-const DWORD INPUT_QUEUE = 2048;
-const DWORD OUTPUT_QUEUE = 1024;
-
-HANDLE openExclusive(LPCSTR name, DWORD attributes) {
-  // Share mode 0: a port another program holds counts as busy.
-  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, attributes,
-                     nullptr);
-}
-
-// 9600 baud, 8 data bits, odd parity, 1 stop bit, and a line that passes
-// every byte value unchanged and never holds the program back.
-void setLineDiscipline(DCB *dcb) {
-  dcb->BaudRate = 9600;
-  dcb->ByteSize = 8;
-  dcb->Parity = ODDPARITY;
-  dcb->StopBits = ONESTOPBIT;
-
-  // Data bytes 0x11 and 0x13 are key codes, not XON and XOFF.
-  dcb->fOutX = FALSE;
-  dcb->fInX = FALSE;
-  // No byte is dropped or replaced, and a line error does not stop the port.
-  dcb->fBinary = TRUE;
-  dcb->fNull = FALSE;
-  dcb->fErrorChar = FALSE;
-  dcb->fAbortOnError = FALSE;
-
-  // Writes have no time-out, so a handshake line that the device never raises
-  // would block the program for good. Another program may have left the port
-  // in a handshake mode; the lines become plainly raised instead.
-  dcb->fOutxCtsFlow = FALSE;
-  dcb->fOutxDsrFlow = FALSE;
-  dcb->fDsrSensitivity = FALSE;
-  if (dcb->fRtsControl >= RTS_CONTROL_HANDSHAKE) dcb->fRtsControl = RTS_CONTROL_ENABLE;
-  if (dcb->fDtrControl >= DTR_CONTROL_HANDSHAKE) dcb->fDtrControl = DTR_CONTROL_ENABLE;
-}
-}  // namespace
 
 LPCSTR probePort(char digit) {
   portName[3] = digit;
@@ -66,24 +29,17 @@ bool openPort(LPCSTR name) {
         "for a free port for you.");
     return false;
   }
-  if (!SetupComm(portHandle, INPUT_QUEUE, OUTPUT_QUEUE)) return false;
-
-  DCB dcb;
-  if (!GetCommState(portHandle, &dcb)) return false;
-  setLineDiscipline(&dcb);
-  if (!SetCommState(portHandle, &dcb)) {
-    closeLink();
-    reportError("Failed initializing COM port!");
-    return false;
+  switch (setUpPort()) {
+    case SETUP_DONE: return true;
+    case SETUP_LINE_REFUSED:
+      closeLink();
+      reportError("Failed initializing COM port!");
+      return false;
+    default: return false;  // the port stays open; the program ends at once
   }
-
-  // A one-byte read gives up after 25 ms plus 1 ms per byte, which bounds what
-  // an idle poll costs; writes wait however long the port needs.
-  COMMTIMEOUTS timeouts = {25, 1, 25, 0, 0};
-  return SetCommTimeouts(portHandle, &timeouts) != FALSE;
 }
 
 void closeLink() {
   KillTimer(mainWindow, pollTimerId);
-  CloseHandle(portHandle);
+  if (portHandle != INVALID_HANDLE_VALUE) CloseHandle(portHandle);
 }

@@ -19,3 +19,13 @@ bool openPort(LPCSTR name);
 
 // Stops the main window's running timer and closes the port.
 void closeLink();
+
+// A port that failed while running: portHandle is INVALID_HANDLE_VALUE from
+// the failure until the port is open again.
+bool portLost();
+// Closes the port after a failed read or write; nothing when already lost.
+void dropPort();
+// Opens the lost port again, by the same name and with the same settings,
+// when a second has passed since the failure or the last attempt; true once
+// it is open and set up.
+bool reopenPort();

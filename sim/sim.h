@@ -49,8 +49,13 @@ struct Port {
   COMMTIMEOUTS timeouts = {};
   DWORD inQueue = 0, outQueue = 0;
   bool open = false;
-  bool readFails = false;
-  std::deque<BYTE> input;    // bytes the device has sent
+  // The adapter was unplugged: every call on a handle to it fails, and the
+  // port cannot be opened until it is plugged in again.
+  bool unplugged = false;
+  std::deque<BYTE> input;  // bytes the device has sent
+  // Bytes the device sends while the program reads: one joins the input
+  // after each ReadFile call, as from a device that streams without pause.
+  std::deque<BYTE> arriving;
   std::vector<BYTE> output;  // bytes the program has written
   int reads = 0;             // ReadFile calls
   int writes = 0;            // WriteFile calls
@@ -60,6 +65,15 @@ Port &port(int number);
 std::vector<std::string> &openAttempts();
 // Bytes the device sends on the port the program has open.
 void deviceSends(int number, std::initializer_list<BYTE> bytes);
+// A USB adapter pulled out and put back. A handle the program still holds
+// from before stays unusable; the port must be opened again.
+void unplug(int number);
+void plugIn(int number);
+
+// ---- Clock ------------------------------------------------------------------
+// GetTickCount's milliseconds. They start a few seconds before the counter
+// wraps, as on a machine that has run for 49.7 days.
+void advanceClock(DWORD ms);
 
 // ---- Windows, dialogs, timers, message boxes --------------------------------
 struct MessageBox {

@@ -13,11 +13,12 @@ std::vector<std::string> attempts;
 // Port n's handle is the small integer 0x100 + n.
 HANDLE handleOf(int number) { return (HANDLE)(uintptr_t)(0x100 + number); }
 
+// The port behind an open handle, unless its adapter has gone.
 sim::Port *openPortOf(HANDLE handle) {
   uintptr_t value = (uintptr_t)handle;
   if (value < 0x101 || value > 0x109) return nullptr;
   sim::Port &p = ports[value - 0x100];
-  return p.open ? &p : nullptr;
+  return p.open && !p.unplugged ? &p : nullptr;
 }
 
 // The port, when it is open and the given set-up call is not scripted to fail.
@@ -37,6 +38,16 @@ std::vector<std::string> &openAttempts() { return attempts; }
 void deviceSends(int number, std::initializer_list<BYTE> bytes) {
   ports[number].input.insert(ports[number].input.end(), bytes);
 }
+void unplug(int number) {
+  ports[number].kind = PortKind::Absent;
+  ports[number].unplugged = true;
+  ports[number].input.clear();
+}
+void plugIn(int number) {
+  ports[number].kind = PortKind::Free;
+  // A handle kept from before the adapter went stays dead.
+  ports[number].unplugged = ports[number].open;
+}
 }  // namespace sim
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -54,10 +65,12 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   return handleOf(number);
 }
 
+// Closing works on a handle whose adapter has gone, as it must.
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  sim::Port *p = openPortOf(handle);
-  if (!p) return FALSE;
-  p->open = false;
+  uintptr_t value = (uintptr_t)handle;
+  if (value < 0x101 || value > 0x109 || !ports[value - 0x100].open) return FALSE;
+  ports[value - 0x100].open = false;
+  ports[value - 0x100].unplugged = false;  // what opens next is a new handle
   return TRUE;
 }
 
@@ -93,12 +106,16 @@ BOOL WINAPI SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
   *read = 0;
   sim::Port *p = openPortOf(handle);
-  if (!p || p->readFails) return FALSE;
+  if (!p) return FALSE;
   p->reads++;
   BYTE *out = (BYTE *)buffer;
   while (*read < toRead && !p->input.empty()) {
     out[(*read)++] = p->input.front();
     p->input.pop_front();
+  }
+  if (!p->arriving.empty()) {
+    p->input.push_back(p->arriving.front());
+    p->arriving.pop_front();
   }
   return TRUE;
 }
@@ -111,5 +128,16 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
   const BYTE *in = (const BYTE *)buffer;
   p->output.insert(p->output.end(), in, in + toWrite);
   *written = toWrite;
+  return TRUE;
+}
+
+BOOL WINAPI ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
+  sim::Port *p = openPortOf(handle);
+  if (!p) return FALSE;
+  if (errors) *errors = 0;
+  if (status) {
+    *status = COMSTAT();
+    status->cbInQue = (DWORD)p->input.size();
+  }
   return TRUE;
 }

@@ -11,6 +11,8 @@ void resetPorts();
 
 namespace {
 sim::Windows state;
+const DWORD CLOCK_START = 0xFFFFF000;  // 4096 ms before GetTickCount wraps
+DWORD tickCount = CLOCK_START;
 HWND const MAIN_WINDOW = (HWND)(uintptr_t)0x1000;
 HWND const DIALOG = (HWND)(uintptr_t)0x2000;
 HDC const PAINT_DC = (HDC)(uintptr_t)0x3000;
@@ -24,7 +26,9 @@ void reset() {
   resetKeyboard();
   resetPorts();
   state = Windows();
+  tickCount = CLOCK_START;
 }
+void advanceClock(DWORD ms) { tickCount += ms; }
 Windows &windows() { return state; }
 HWND mainWindowHandle() { return MAIN_WINDOW; }
 HWND dialogHandle() { return DIALOG; }
@@ -186,3 +190,5 @@ int WINAPI SetBkMode(HDC, int mode) {
   state.bkMode = mode;
   return old;
 }
+
+DWORD WINAPI GetTickCount() { return tickCount; }

@@ -10,6 +10,7 @@
 #include "app/notice.h"
 #include "keys/modifier_flags.h"
 #include "link/message.h"
+#include "port/port.h"
 #include "shared/state.h"
 #include "sim/sim.h"
 
@@ -20,6 +21,7 @@ class ProgramTest : public ::testing::Test {
   void SetUp() override {
     // Forget keys an earlier test left held by the program, then start clean.
     releaseHeldModifiers();
+    forgetRequestedLocks();
     sim::reset();
     receiveBuffer = ReceiveBuffer();
     lastReportedFlags = 0;
@@ -30,11 +32,10 @@ class ProgramTest : public ::testing::Test {
     std::strcpy(noticeText, originalNoticeText());
   }
 
-  // COM1 free and open as the program's port, as after start-up.
+  // COM1 free, chosen and open as the program's port, as after start-up.
   sim::Port &openCom1() {
     sim::port(1).kind = sim::PortKind::Free;
-    portHandle =
-        CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(openPort(findPort('1')));
     return sim::port(1);
   }
 

@@ -89,12 +89,154 @@ TEST_F(PollTest, UnusedCommandsDoNothing) {
   EXPECT_TRUE(port->input.empty());
 }
 
-TEST_F(PollTest, FailingReadEndsTheCycle) {
-  send({0x84, 0x1E, 0x41});
-  port->readFails = true;
+TEST_F(PollTest, ReadsOnlyWhatWaitsAsTheCycleBegins) {
+  // A device that never stops sending: a close request must still get its
+  // turn, so bytes that arrive during a cycle wait for the next one.
+  send({0xD4, 0xD4, 0xD4});
+  port->arriving.assign(1000, 0xD4);
   pollLink();
-  EXPECT_TRUE(sim::keyEvents().empty());
-  EXPECT_EQ(port->input.size(), 3u);
+  EXPECT_EQ(port->output.size(), 3u * 3);
+  EXPECT_EQ(port->reads, 3);
+  pollLink();
+  EXPECT_EQ(port->output.size(), 6u * 3) << "the next cycle takes what arrived meanwhile";
+}
+
+TEST_F(PollTest, MessageBegunInTheCycleIsCompleted) {
+  send({0x84, 0x1E});
+  port->arriving = {0x41, 0xD4};
+  pollLink();
+  EXPECT_EQ(sim::keyEvents(), (Events{down(0x41, 0x1E), up(0x41, 0x1E)}));
+  EXPECT_EQ(port->output, Bytes{0xFC});
+  EXPECT_EQ(port->input, std::deque<BYTE>{0xD4}) << "left for the next cycle";
+}
+
+// Requests handled in one cycle, before the thread has taken the key
+// messages of the earlier ones: each leaves the keys as it says, and a query
+// after them answers what they set.
+TEST_F(PollTest, RequestsInOneCycleStayAbsolute) {
+  struct Row {
+    const char *what;
+    int toggledOn;  // lock key on before the cycle, or 0
+    Bytes stream;
+    Events expected;
+    Bytes reply;
+    ModifierFlags after;
+  };
+  const Row rows[] = {
+      {"Caps on twice",
+       0,
+       {0x88, 0x00, 0x40, 0x88, 0x00, 0x40},
+       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A)},
+       {},
+       0x40},
+      {"all off twice, Caps on",
+       VK_CAPITAL,
+       {0x88, 0x00, 0x00, 0x88, 0x00, 0x00},
+       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A)},
+       {},
+       0x00},
+      {"Num on twice",
+       0,
+       {0x88, 0x00, 0x20, 0x88, 0x00, 0x20},
+       {down(VK_NUMLOCK, 0x45), up(VK_NUMLOCK, 0x45)},
+       {},
+       0x20},
+      {"Caps on, then off",
+       0,
+       {0x88, 0x00, 0x40, 0x88, 0x00, 0x00},
+       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A), down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A)},
+       {},
+       0x00},
+      {"Caps and Ctrl, then query",
+       0,
+       {0x88, 0x00, 0x44, 0xCC},
+       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A), down(VK_CONTROL, 0x1D)},
+       {0x88, 0x00, 0x44},
+       0x44},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    if (row.toggledOn) sim::setToggled(row.toggledOn, true);
+    port->input.assign(row.stream.begin(), row.stream.end());
+    pollLink();
+    EXPECT_EQ(sim::keyEvents(), row.expected);
+    EXPECT_EQ(port->output, row.reply);
+    sim::takeKeyMessages();
+    EXPECT_EQ(readModifierFlags(), row.after);
+  }
+}
+
+TEST_F(PollTest, NextCycleReadsTheThreadsKeyStateAgain) {
+  send({0x88, 0x00, 0x40});
+  pollLink();
+  sim::takeKeyMessages();
+  sim::setToggled(VK_CAPITAL, false);  // the user switches Caps Lock off
+  send({0xCC});
+  pollLink();
+  EXPECT_EQ(port->output, (Bytes{0x88, 0x00, 0x00}));
+}
+
+// The adapter is unplugged and put back: the port is closed at the failure,
+// tried again once a second, and polled as new once it opens.
+TEST_F(PollTest, UnpluggedAdapterIsReopened) {
+  send({0x88, 0x00, 0x04, 0x84, 0x1E});  // Ctrl held; a keystroke half sent
+  pollLink();
+  sim::unplug(1);
+  pollLink();
+  EXPECT_FALSE(port->open) << "closed at the failure";
+  EXPECT_EQ(sim::keyEvents().back(), up(VK_CONTROL, 0x1D)) << "the gone device's Ctrl released";
+
+  auto attempts = [] { return sim::openAttempts().size(); };
+  size_t before = attempts();
+  sim::advanceClock(999);
+  pollLink();
+  EXPECT_EQ(attempts(), before) << "no attempt within the second";
+  sim::advanceClock(1);
+  pollLink();
+  EXPECT_EQ(attempts(), before + 1);
+  pollLink();
+  EXPECT_EQ(attempts(), before + 1) << "one attempt a second";
+
+  sim::plugIn(1);
+  port->dcb = DCB();
+  port->timeouts = COMMTIMEOUTS();
+  sim::advanceClock(1000);  // across the tick count's wrap
+  pollLink();
+  ASSERT_TRUE(port->open);
+  EXPECT_EQ(sim::openAttempts().back(), "COM1");
+  EXPECT_EQ(port->dcb.BaudRate, 9600u) << "set up again";
+  EXPECT_EQ(port->timeouts.ReadIntervalTimeout, 25u);
+
+  sim::clearKeyEvents();
+  send({0x84, 0x2E, 0x43});
+  pollLink();
+  EXPECT_EQ(sim::keyEvents(), (Events{down(0x43, 0x2E), up(0x43, 0x2E)}))
+      << "the half message from before is forgotten";
+  EXPECT_EQ(port->output, Bytes{0xFC});
+  EXPECT_TRUE(sim::windows().messageBoxes.empty());
+}
+
+TEST_F(PollTest, PortThatCannotBeSetUpIsClosedAndTriedAgain) {
+  sim::unplug(1);
+  pollLink();
+  sim::plugIn(1);
+  port->failing = sim::SetupStep::SetCommState;
+  sim::advanceClock(1000);
+  pollLink();
+  EXPECT_FALSE(port->open);
+  port->failing = sim::SetupStep::None;
+  sim::advanceClock(1000);
+  pollLink();
+  EXPECT_TRUE(port->open);
+}
+
+TEST_F(PollTest, FailedWriteDropsThePort) {
+  send({0xD4});
+  port->unplugged = true;  // reads still work, writes fail
+  sendMessage(CMD_KEY_DONE, false, 0, 0);
+  EXPECT_FALSE(port->open);
+  EXPECT_TRUE(port->output.empty());
 }
 
 // Random streams, heavy in headers and one-byte forms: whatever arrives, the

@@ -1,0 +1,15 @@
+// Opening a port exclusively and setting up its line: shared by start-up and
+// by reopening a port that failed.
+#pragma once
+
+#include <windows.h>
+
+// Share mode 0: a port another program holds counts as busy.
+HANDLE openExclusive(LPCSTR name, DWORD attributes);
+
+enum SetupResult { SETUP_DONE, SETUP_REFUSED, SETUP_LINE_REFUSED };
+
+// Queue sizes, line settings and read time-outs on portHandle. Stops at the
+// first call the port refuses; SETUP_LINE_REFUSED when that was the line
+// settings themselves.
+SetupResult setUpPort();
