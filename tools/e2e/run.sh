@@ -233,6 +233,108 @@ test_unplugged_device_comes_back() {
     "$RUN/$t.again.device"
 }
 
+test_notice_names_requested_port() {
+  local t=notice
+  # COM9 on the pty, asked for by a command tail; the notice counts down alone.
+  ln -sfn "$COM_LINK" "$WINEPREFIX/dosdevices/com9"
+  device $t "identify 40000" "run wine $WINCTL close"
+  start_program "$RUN/$t.program" port9
+  sleep 3
+  winctl notice-text >"$RUN/notice.text"
+  device_result
+  ln -sfn "$NO_PORT" "$WINEPREFIX/dosdevices/com9"
+  local code first countdown
+  code=$(program_exit "$RUN/$t.program")
+  first=$(head -n 1 "$RUN/notice.text")
+  countdown=$(tail -n 1 "$RUN/notice.text")
+  if [ "$first" = "Connect VANTOLE to serial port COM9." ] && [[ "$countdown" =~ ^\[0:0[0-9]\]$ ]] &&
+    [ "$code" = 0 ]; then
+    pass "command tail port9 picks COM9; the notice names it and counts down ($countdown)"
+  else
+    flunk "notice names the requested port" "'$first' $countdown exit $code" "$RUN/notice.text"
+  fi
+}
+
+test_digits_in_path_do_not_pick_a_port() {
+  local t=path dir="$WORK/copy 9"
+  # COM9 opens but cannot be set up: picking it from the path would exit 3.
+  mkdir -p "$dir" && cp "$PROGRAM" "$dir/qelmo.exe"
+  ln -sfn /dev/null "$WINEPREFIX/dosdevices/com9"
+  device $t "identify 40000" "run wine $WINCTL close"
+  PROGRAM="$dir/qelmo.exe" start_polling_program $t
+  device_result
+  local code
+  code=$(program_exit "$RUN/$t.program")
+  ln -sfn "$NO_PORT" "$WINEPREFIX/dosdevices/com9"
+  if [ "$code" = 0 ]; then
+    pass "a digit in the program's path does not pick a port"
+  else
+    flunk "digit in the program's path" "exit $code" "$RUN/$t.device"
+  fi
+}
+
+test_start_up_failures() {
+  # No free port: COM1 leads to a directory, which cannot be opened.
+  ln -sfn "$NO_PORT" "$COM_LINK"
+  start_program "$RUN/noport.program"
+  local text code
+  text=$(winctl msgbox)
+  code=$(program_exit "$RUN/noport.program")
+  if [ "$code" = 4 ] && [ "$text" = "No COM port available to talk to VANTOLE!" ]; then
+    pass "no free port: one message box, exit code 4"
+  else
+    flunk "no free port" "exit $code, box '$text'"
+  fi
+
+  # COM1 opens but cannot be configured: exit 3 and no message box.
+  ln -sfn /dev/null "$COM_LINK"
+  start_program "$RUN/badport.program"
+  code=$(program_exit "$RUN/badport.program")
+  if [ "$code" = 3 ]; then
+    pass "port that cannot be configured: exit code 3"
+  else
+    flunk "port that cannot be configured" "exit $code"
+  fi
+  rm -f "$COM_LINK"
+}
+
+# The release is the 32-bit executable: static, stripped, importing only the
+# system's own DLLs, declaring a subsystem version Windows 95 and NT 4 run,
+# and carrying a manifest that runs it as invoker on every Windows since Vista.
+test_release_artifacts() {
+  local exe imports subsystem size manifest os
+  for exe in "$E2E_ROOT/build/win32/qelmo.exe" "$E2E_ROOT/build/win64/qelmo.exe"; do
+    imports=$(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+    subsystem=$(objdump -p "$exe" | awk '/MajorSubsystemVersion/ {a=$2} /MinorSubsystemVersion/ {b=$2} END {print a "." b}')
+    if [ "$imports" = "GDI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] && [ "$subsystem" = 4.0 ] &&
+      ! objdump -h "$exe" | grep -q '\.debug'; then
+      pass "$(basename "$(dirname "$exe")") executable: imports $imports, subsystem $subsystem, stripped"
+    else
+      flunk "$exe" "imports '$imports', subsystem $subsystem"
+    fi
+    # Resource type 24 (RT_MANIFEST), id 1: the manifest Windows reads at process creation.
+    manifest=$(wrestool -x --raw --type=24 --name=1 "$exe" 2>/dev/null | tr -d '\n')
+    os=0
+    for id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
+      4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
+      8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+      [[ "$manifest" == *"<supportedOS Id=\"{$id}\"/>"* ]] && os=$((os + 1))
+    done
+    if [[ "$manifest" == *'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'* ]] &&
+      [ "$os" = 5 ]; then
+      pass "$(basename "$(dirname "$exe")") manifest: as invoker, supported OS Vista to 10/11"
+    else
+      flunk "$exe manifest" "execution level or supported OS missing ($os of 5 OS ids)"
+    fi
+  done
+  size=$(stat -c %s "$E2E_ROOT/build/win32/qelmo.exe")
+  if [ "$size" -le $((24 * 1024)) ]; then
+    pass "32-bit release is $size bytes (budget 24576)"
+  else
+    flunk "32-bit release size" "$size bytes, over the 24576-byte budget"
+  fi
+}
+
 # Every test, in order; E2E_ONLY="test_a test_b" runs a few of them.
 TESTS=(test_start_up_failures test_identify_query_caps_lock test_keys_reach_target
   test_one_keystroke_per_tick test_monitor_echo_and_restore_guard
@@ -247,7 +349,9 @@ main() {
   for build in $WINE_BUILDS; do
     use_build "$build"
     echo "== end-to-end tests on $build ($PROGRAM)"
-    for test in ${E2E_ONLY:-${TESTS[*]}}; do "$test"; done
+    for test in ${E2E_ONLY:-${TESTS[*]}}; do
+      if declare -F "$test" >/dev/null; then "$test"; else flunk "$test" "no such test"; fi
+    done
   done
   wine_down
   echo "end-to-end tests ran on: $WINE_BUILDS"
