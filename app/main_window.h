@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
-#define MAIN_WINDOW_TITLE "Ostrel TALLIVER for Windows95/NT"
+// True when the class cannot be registered.
+bool registerMainClass();
+
+// Created hidden: start-up shows it, minimised, once the port works. Null on
+// failure.
+HWND createMainWindow();
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,16 +4,12 @@
 
 #include "res/resource.h"
 #include "shared/state.h"
+#include "shared/texts.h"
 
-char noticeText[] =
-    "Connect VANTOLE to serial port COM#.\n"
-    "\n"
-    "TALLIVER for Windows 95/NT, version 3.0.\n"
-    "Made by Ostrel, for use with the VANTOLE interface.\n"
-    "Simulates the keyboard using a serial port.";
-SHORT noticeCountdown;
+char noticeText[] = NOTICE_TEXT;
 
 namespace {
+SHORT noticeCountdown;
 const UINT_PTR NOTICE_TIMER = 1;
 const UINT ONE_SECOND_MS = 1000;
 const SHORT COUNTDOWN_START = 10;
@@ -27,7 +23,7 @@ void showCountdown(HWND dialog) {
   SHORT shown = noticeCountdown;
   noticeCountdown = (SHORT)(shown - 1);
   char text[12];  // room for any SHORT
-  sprintf(text, "0:%02d", shown);
+  sprintf(text, COUNTDOWN_FORMAT, shown);
   SetDlgItemTextA(dialog, IDC_NOTICE_COUNTDOWN, text);
   // The tick that shows 0:00 is the last: eleven ticks from 0:10.
   if (noticeCountdown < 0) closeNotice(dialog);

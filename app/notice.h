@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
+// The notice's text; its '#' becomes the chosen port's digit.
 extern char noticeText[];
-extern SHORT noticeCountdown;
 
 // Writes the chosen port's digit over the '#' in the notice text.
 void insertNoticePortDigit(char digit);

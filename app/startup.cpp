@@ -4,24 +4,22 @@
 #include "app/notice.h"
 #include "port/port.h"
 #include "res/resource.h"
+#include "shared/report_error.h"
 #include "shared/state.h"
+#include "shared/texts.h"
 
 namespace {
-const char MAIN_CLASS[] = "QELMO32";
 const UINT_PTR POLL_TIMER = 1;
 const UINT POLL_INTERVAL_MS = 200;
-}  // namespace
 
-bool registerMainClass() {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = mainWindowProc;
-  windowClass.hInstance = appInstance;
-  windowClass.hIcon = LoadIconA(appInstance, "QELMO");
-  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = (HBRUSH)(uintptr_t)(COLOR_WINDOW + 1);
-  windowClass.lpszClassName = MAIN_CLASS;
-  return RegisterClassA(&windowClass) == 0;
-}
+enum ExitCode {
+  EXIT_NORMAL = 0,
+  EXIT_CLASS_NOT_REGISTERED = 1,
+  EXIT_WINDOW_NOT_CREATED = 2,
+  EXIT_PORT_NOT_SET_UP = 3,
+  EXIT_NO_FREE_PORT = 4,
+};
+}  // namespace
 
 char requestedPortDigit(LPCSTR commandTail) {
   // '0' is skipped like any other character: there is no COM0.
@@ -31,44 +29,53 @@ char requestedPortDigit(LPCSTR commandTail) {
 }
 
 int runApplication(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
+  // 1. The instance, for the class, its icon and the notice's template.
   appInstance = instance;
 
+  // 2. The main window's class.
   if (registerMainClass()) {
-    reportError("Unable to start TALLIVER (error code 1).");
-    return 1;
+    reportError(TEXT_CLASS_NOT_REGISTERED);
+    return EXIT_CLASS_NOT_REGISTERED;
   }
 
-  // Created hidden: it is shown, minimised, only once the port works.
-  mainWindow =
-      CreateWindowExA(0, MAIN_CLASS, MAIN_WINDOW_TITLE, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                      100, 100, 300, 200, nullptr, nullptr, instance, nullptr);
+  // 3. The main window, hidden until the port works.
+  mainWindow = createMainWindow();
   if (!mainWindow) {
-    reportError("Unable to start TALLIVER (error code 2).");
-    return 2;
+    reportError(TEXT_WINDOW_NOT_CREATED);
+    return EXIT_WINDOW_NOT_CREATED;
   }
 
+  // 4-5. The port: the one the command tail asks for, else the first free one.
   LPCSTR name = findPort(requestedPortDigit(commandTail));
   if (!name) {
-    reportError("No COM port available to talk to VANTOLE!");
-    return 4;
+    reportError(TEXT_NO_FREE_PORT);
+    return EXIT_NO_FREE_PORT;
   }
-  insertNoticePortDigit(name[3]);
-  if (!openPort(name)) return 3;
 
-  // Modal: no poll runs until the notice closes; the device's bytes wait in
-  // the port's input queue meanwhile.
+  // 6-7. The notice names it; the port is opened and set up.
+  insertNoticePortDigit(name[3]);
+  if (!openPort(name)) return EXIT_PORT_NOT_SET_UP;
+
+  // 8. The notice, modal: no poll runs until it closes, and the device's
+  // bytes wait in the port's input queue meanwhile.
   DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_NOTICE), nullptr, noticeDialogProc, 0);
 
+  // 9-10. Polling starts, and the window shows on the task bar.
   pollTimerId = SetTimer(mainWindow, POLL_TIMER, POLL_INTERVAL_MS, nullptr);
   ShowWindow(mainWindow, SW_SHOWMINIMIZED);
   UpdateWindow(mainWindow);
 
+  // 11. The message loop, until the quit message (0). With no window filter
+  // GetMessageA cannot fail (-1); should it, the program ends as if closed
+  // rather than spin on the error.
   MSG msg = {};
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+  BOOL got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
 
-  UnregisterClassA(MAIN_CLASS, instance);
-  return (int)msg.wParam;
+  // 12-13. The class goes; the quit message carries the exit code.
+  UnregisterClassA(MAIN_CLASS_NAME, instance);
+  return got == 0 ? (int)msg.wParam : EXIT_NORMAL;
 }

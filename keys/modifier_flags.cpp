@@ -4,26 +4,11 @@ namespace {
 const SHORT TOGGLED = 0x0001;
 const SHORT DOWN = (SHORT)0x8000;
 
-// Held keys this program has pressed and not yet released, by flag bit.
-ModifierFlags pressedByProgram;
-
-// The last request of this poll cycle, when there was one.
-bool locksRequested;
-ModifierFlags requestedFlags;
-
-bool isToggleRow(const ModifierKeyEntry &row) { return row.testMask == TOGGLED; }
-
-void sendKey(const ModifierKeyEntry &row, DWORD flags) {
-  BYTE scan = (BYTE)MapVirtualKeyA(row.vk, 0);
-  keybd_event((BYTE)row.vk, scan, flags, 0);
-}
-
-// Both Shift rows name the one Shift key: a key-up releases it for both.
-void forgetPressedKey(DWORD vk) {
-  for (const ModifierKeyEntry &row : modifierKeyTable)
-    if (row.vk == vk) pressedByProgram &= (ModifierFlags)~row.flagMask;
-}
-}  // namespace
+struct ModifierKeyEntry {
+  BYTE flagMask;   // the one bit of ModifierFlags this row owns
+  SHORT testMask;  // TOGGLED: the thread's key state; DOWN: the asynchronous state
+  DWORD vk;
+};
 
 // Processed in this order, bit 7 first. The BIOS byte has a left and a right
 // Shift bit; Windows' generic Shift key serves both, so two rows name it.
@@ -37,6 +22,27 @@ const ModifierKeyEntry modifierKeyTable[8] = {
     {0x02, DOWN, VK_SHIFT},       // left Shift in the BIOS byte
     {0x01, DOWN, VK_SHIFT},       // right Shift in the BIOS byte
 };
+
+// Held keys this program has pressed and not yet released, by flag bit.
+ModifierFlags pressedByProgram;
+
+// The last request of this poll cycle, when there was one.
+bool locksRequested;
+ModifierFlags requestedFlags;
+
+bool isToggleRow(const ModifierKeyEntry &row) { return row.testMask == TOGGLED; }
+
+void sendKey(const ModifierKeyEntry &row, DWORD flags) {
+  BYTE scan = (BYTE)MapVirtualKeyA(row.vk, MAPVK_VK_TO_VSC);
+  keybd_event((BYTE)row.vk, scan, flags, 0);
+}
+
+// Both Shift rows name the one Shift key: a key-up releases it for both.
+void forgetPressedKey(DWORD vk) {
+  for (const ModifierKeyEntry &row : modifierKeyTable)
+    if (row.vk == vk) pressedByProgram &= (ModifierFlags)~row.flagMask;
+}
+}  // namespace
 
 ModifierFlags readModifierFlags() {
   ModifierFlags flags = 0;

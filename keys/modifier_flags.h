@@ -1,18 +1,11 @@
 // The lock and modifier keys as one byte, laid out like the PC BIOS keyboard
-// shift-status byte: lock keys in the upper four bits, modifiers below.
+// shift-status byte: Insert, Caps Lock, Num Lock and Scroll Lock (toggled)
+// in bits 7 to 4, Alt, Ctrl and Shift twice (held) in bits 3 to 0.
 #pragma once
 
 #include <windows.h>
 
 typedef BYTE ModifierFlags;
-
-struct ModifierKeyEntry {
-  BYTE flagMask;   // the one bit of ModifierFlags this row owns
-  SHORT testMask;  // 0x0001: toggle row, thread key state; else held row, async state
-  DWORD vk;
-};
-
-extern const ModifierKeyEntry modifierKeyTable[8];
 
 ModifierFlags readModifierFlags();
 

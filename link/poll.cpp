@@ -9,14 +9,16 @@ namespace {
 // The device's identity reply carries these two fixed values.
 const int IDENTITY_DATA1 = 2;
 const int IDENTITY_DATA2 = 34;
-}  // namespace
 
+// One press and release of the key, then the one-byte acknowledgement. The
+// codes go as received: no scan code lookup, no extended-key flag.
 void strokeKey(BYTE vk, BYTE scan) {
   keybd_event(vk, scan, 0, 0);
   keybd_event(vk, scan, KEYEVENTF_KEYUP, 0);
   sendMessage(CMD_KEY_DONE, false, 0, 0);
 }
 
+// Acts on one decoded message; true when the cycle is to end (a keystroke).
 bool handleMessage(int command, BYTE data1, BYTE data2) {
   switch (command) {
     case CMD_KEY_STROKE:
@@ -28,11 +30,10 @@ bool handleMessage(int command, BYTE data1, BYTE data2) {
     case CMD_IDENTIFY:
       sendMessage(CMD_IDENTITY, true, IDENTITY_DATA1, IDENTITY_DATA2);
       return false;
-    default: return false;
+    default: return false;  // commands 0 and 6 to 15 mean nothing here
   }
 }
 
-namespace {
 // The bytes waiting in the port's input queue; false when the port failed.
 bool bytesWaiting(DWORD *count) {
   DWORD errors;

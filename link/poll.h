@@ -7,9 +7,3 @@
 // the first keystroke, so at most one key is emulated per timer tick. A port
 // that fails is closed, and reopened by later cycles once it works again.
 void pollLink();
-
-// Acts on one decoded message; true when the cycle is to end (a keystroke).
-bool handleMessage(int command, BYTE data1, BYTE data2);
-
-// One press and release of the key, then the one-byte acknowledgement.
-void strokeKey(BYTE vk, BYTE scan);

@@ -3,12 +3,6 @@
 
 #include <windows.h>
 
-// "COMx": the x is overwritten with each candidate digit, so COM1 to COM9.
-extern char portName[5];
-
-// The port's name when it can be opened exclusively, else null.
-LPCSTR probePort(char digit);
-
 // c is a requested digit '1'-'9' or the terminating zero for none. Tries the
 // requested port, then COM1 to COM4; returns the first free one, or null.
 LPCSTR findPort(char c);

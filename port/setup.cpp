@@ -48,7 +48,13 @@ SetupResult setUpPort() {
   if (!SetCommState(portHandle, &dcb)) return SETUP_LINE_REFUSED;
 
   // A one-byte read gives up after 25 ms plus 1 ms per byte, which bounds what
-  // an idle poll costs; writes wait however long the port needs.
-  COMMTIMEOUTS timeouts = {25, 1, 25, 0, 0};
+  // an idle poll costs; writes have no time-out and wait however long the
+  // port needs.
+  COMMTIMEOUTS timeouts = {};
+  timeouts.ReadIntervalTimeout = 25;
+  timeouts.ReadTotalTimeoutMultiplier = 1;
+  timeouts.ReadTotalTimeoutConstant = 25;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
   return SetCommTimeouts(portHandle, &timeouts) ? SETUP_DONE : SETUP_REFUSED;
 }

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// "COMx": the x is overwritten with each candidate digit, so COM1 to COM9.
+// After the search it names the chosen port, which reopening opens again.
+extern char portName[5];
+
 // Share mode 0: a port another program holds counts as busy.
 HANDLE openExclusive(LPCSTR name, DWORD attributes);
 

@@ -1,5 +1,7 @@
-#include "shared/state.h"
+#include "shared/report_error.h"
+
+#include "shared/texts.h"
 
 void reportError(LPCSTR text) {
-  MessageBoxA(nullptr, text, "TALLIVER for Windows 95", MB_OK | MB_ICONEXCLAMATION);
+  MessageBoxA(nullptr, text, ERROR_BOX_TITLE, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -11,6 +11,3 @@ extern HWND mainWindow;
 extern UINT_PTR pollTimerId;
 // The one serial port of the process; all I/O on it is synchronous.
 extern HANDLE portHandle;
-
-// Modal warning box with no owner; returns when the user closes it.
-void reportError(LPCSTR text);

@@ -31,12 +31,15 @@ KeyEvent up(BYTE vk, BYTE scan);
 // forgotten events are taken at once).
 const std::vector<KeyEvent> &keyEvents();
 void clearKeyEvents();
-// A key the user holds: down in both the async and the thread's key state.
-void holdKey(int vk, bool down);
-// A lock key's toggle as both state sources report it.
-void setToggled(int vk, bool on);
+// A key the user presses or releases: the asynchronous state changes at
+// once, the thread's key state only when the thread takes its messages. A
+// lock key's toggle flips on its key-down.
+void userKey(int vk, bool down);
+// Either state source set alone, for cases where the two disagree.
+void setAsyncKey(int vk, bool down, bool toggled = false);
+void setThreadKey(int vk, bool down, bool toggled = false);
 // The thread takes its pending key messages from the queue, which brings its
-// key state (GetKeyState) up to date with the events synthesised so far.
+// key state (GetKeyState) up to date with every key event so far.
 void takeKeyMessages();
 
 // ---- Serial ports COM1..COM9 ------------------------------------------------
@@ -103,13 +106,17 @@ struct Windows {
   bool quitPosted = false;
   int quitCode = 0;
   std::deque<MSG> queue;  // posted to the main loop
+  // GetMessageA fails (-1) once the queue is empty, instead of bringing the
+  // quit message; how many calls failed.
+  bool getMessageFails = false;
+  int failedCalls = 0;
   // Notice dialog
   int dialogTemplate = 0;
   HWND dialogOwner = nullptr;
   bool dialogFails = false;
   bool dialogEnded = false;
   int dialogTicks = 0;        // timer ticks delivered by the modal loop
-  int dialogPressAfter = -1;  // IDOK/IDCANCEL pressed after this many ticks
+  int dialogPressAfter = -1;  // the button is pressed once, after this many ticks
   WPARAM dialogPress = IDOK;
   std::map<int, std::vector<std::string>> dialogTexts;  // item id -> texts set
   // Painting

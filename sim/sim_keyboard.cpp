@@ -11,8 +11,14 @@ struct KeyState {
 };
 KeyState asyncState[256];
 KeyState threadState[256];
-std::vector<sim::KeyEvent> events;
-size_t delivered = 0;
+std::vector<sim::KeyEvent> events;  // synthesised, for the tests to read
+// Key messages waiting for the thread: synthesised and the user's own, in
+// the order they happened.
+struct Pending {
+  BYTE vk;
+  bool down;
+};
+std::vector<Pending> pending;
 
 // Scan codes of the keys the tests use; 0 for any other, as Windows gives
 // for a key with no scan code.
@@ -47,31 +53,32 @@ namespace sim {
 void resetKeyboard() {
   for (int vk = 0; vk < 256; vk++) asyncState[vk] = threadState[vk] = KeyState();
   events.clear();
-  delivered = 0;
+  pending.clear();
 }
 const std::vector<KeyEvent> &keyEvents() { return events; }
 void clearKeyEvents() {
   takeKeyMessages();
   events.clear();
-  delivered = 0;
 }
 KeyEvent down(BYTE vk, BYTE scan) { return {vk, scan, 0}; }
 KeyEvent up(BYTE vk, BYTE scan) { return {vk, scan, KEYEVENTF_KEYUP}; }
-void holdKey(int vk, bool down) { asyncState[vk & 0xFF].down = threadState[vk & 0xFF].down = down; }
-void setToggled(int vk, bool on) {
-  asyncState[vk & 0xFF].toggled = threadState[vk & 0xFF].toggled = on;
+void userKey(int vk, bool down) {
+  press(asyncState[vk & 0xFF], vk & 0xFF, down);
+  pending.push_back({(BYTE)vk, down});
 }
+void setAsyncKey(int vk, bool down, bool toggled) { asyncState[vk & 0xFF] = {down, toggled}; }
+void setThreadKey(int vk, bool down, bool toggled) { threadState[vk & 0xFF] = {down, toggled}; }
 void takeKeyMessages() {
-  for (; delivered < events.size(); delivered++) {
-    const KeyEvent &e = events[delivered];
-    press(threadState[e.vk], e.vk, !(e.flags & KEYEVENTF_KEYUP));
-  }
+  for (const Pending &p : pending) press(threadState[p.vk], p.vk, p.down);
+  pending.clear();
 }
 }  // namespace sim
 
 void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, uintptr_t) {
+  bool down = !(flags & KEYEVENTF_KEYUP);
   events.push_back({vk, scan, flags});
-  press(asyncState[vk], vk, !(flags & KEYEVENTF_KEYUP));
+  press(asyncState[vk], vk, down);
+  pending.push_back({vk, down});
 }
 
 // Sign-extended key-state byte: 0xFF80 while down, bit 0 the toggle.

@@ -19,6 +19,7 @@ HDC const PAINT_DC = (HDC)(uintptr_t)0x3000;
 // A modal loop left alone stops after this many ticks, so a notice that
 // never closes fails a test instead of hanging it.
 const int MAX_DIALOG_TICKS = 100;
+const int MAX_FAILED_CALLS = 100;
 }  // namespace
 
 namespace sim {
@@ -81,13 +82,16 @@ LRESULT WINAPI DefWindowProcA(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_QUERYOPEN ? TRUE : 0;  // the default lets a window be restored
 }
 
-// The quit message comes once nothing else is queued, as on Windows.
+// The quit message comes once nothing else is queued, as on Windows, or a
+// scripted failure. A loop that goes on after -1 gets the quit message after
+// a while, so that the fault fails its test instead of hanging it.
 BOOL WINAPI GetMessageA(LPMSG msg, HWND, UINT, UINT) {
   if (!state.queue.empty()) {
     *msg = state.queue.front();
     state.queue.pop_front();
     return TRUE;
   }
+  if (state.getMessageFails && state.failedCalls++ < MAX_FAILED_CALLS) return -1;
   *msg = MSG{nullptr, WM_QUIT, (WPARAM)state.quitCode, 0, 0, {0, 0}};
   return FALSE;
 }
@@ -126,9 +130,11 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPR
   state.dialogOwner = owner;
   if (state.dialogFails) return -1;
   state.dialogEnded = false;
+  bool pressed = false;
   proc(DIALOG, WM_INITDIALOG, 0, initParam);
   while (!state.dialogEnded && state.dialogTicks < MAX_DIALOG_TICKS) {
-    if (state.dialogTicks == state.dialogPressAfter) {
+    if (state.dialogTicks == state.dialogPressAfter && !pressed) {
+      pressed = true;
       proc(DIALOG, WM_COMMAND, state.dialogPress, 0);
       continue;
     }

@@ -8,6 +8,7 @@
 #include "keys/modifier_flags.h"
 #include "link/message.h"
 #include "link/poll.h"
+#include "port/port.h"
 #include "shared/state.h"
 #include "sim/sim.h"
 
@@ -33,14 +34,18 @@ void requireWellFormed(const std::vector<BYTE> &out) {
 // bytes as the low three bits of the byte that starts the batch.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   releaseHeldModifiers();
+  forgetRequestedLocks();
   sim::reset();
   receiveBuffer = ReceiveBuffer();
   sim::port(1).kind = sim::PortKind::Free;
-  portHandle =
-      CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!openPort(findPort('1'))) std::abort();
   if (size == 0) return 0;
-  for (int row = 0; row < 4; row++)
-    sim::setToggled((int)modifierKeyTable[row].vk, data[0] & modifierKeyTable[row].flagMask);
+  const int lockKeys[4] = {VK_INSERT, VK_CAPITAL, VK_NUMLOCK, VK_SCROLL};
+  for (int i = 0; i < 4; i++) {
+    bool on = data[0] & (0x80 >> i);
+    sim::setAsyncKey(lockKeys[i], false, on);
+    sim::setThreadKey(lockKeys[i], false, on);
+  }
 
   sim::Port &port = sim::port(1);
   size_t i = 1;

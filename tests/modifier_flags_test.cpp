@@ -2,15 +2,8 @@
 
 namespace {
 
-using sim::down;
-using sim::up;
-typedef std::vector<sim::KeyEvent> Events;
-
 const BYTE INS = VK_INSERT, CAPS = VK_CAPITAL, NUM = VK_NUMLOCK, SCROLL = VK_SCROLL;
 const BYTE ALT = VK_MENU, CTRL = VK_CONTROL, SHIFT = VK_SHIFT;
-// The simulated keyboard's scan codes.
-const BYTE S_INS = 0x52, S_CAPS = 0x3A, S_NUM = 0x45, S_SCROLL = 0x46;
-const BYTE S_ALT = 0x38, S_CTRL = 0x1D, S_SHIFT = 0x2A;
 
 class ModifierFlagsTest : public ProgramTest {
  protected:
@@ -24,20 +17,37 @@ class ModifierFlagsTest : public ProgramTest {
   }
 };
 
+// Lock keys are read from the thread's key state, held keys from the
+// asynchronous one; the rows where the two disagree show which is read.
 TEST_F(ModifierFlagsTest, ReadsEachRowFromItsStateSource) {
-  EXPECT_EQ(readModifierFlags(), 0x00);
-  sim::holdKey(VK_SHIFT, true);
-  EXPECT_EQ(readModifierFlags(), 0x03);  // both Shift bits
-  sim::holdKey(VK_SHIFT, false);
-  sim::setToggled(VK_NUMLOCK, true);
-  sim::setToggled(VK_INSERT, true);
-  sim::holdKey(VK_MENU, true);
-  EXPECT_EQ(readModifierFlags(), 0xA8);
-  // A lock key held down is not "on"; a modifier's toggle bit is not "down".
-  sim::reset();
-  sim::holdKey(VK_CAPITAL, true);
-  sim::setToggled(VK_CONTROL, true);
-  EXPECT_EQ(readModifierFlags(), 0x00);
+  struct Row {
+    const char *what;
+    int vk;
+    bool asyncDown, asyncToggled, threadDown, threadToggled;
+    ModifierFlags expected;
+  };
+  const Row rows[] = {
+      {"nothing", SHIFT, false, false, false, false, 0x00},
+      {"Shift down in both", SHIFT, true, false, true, false, 0x03},
+      {"Shift down, message not yet taken", SHIFT, true, false, false, false, 0x03},
+      {"Shift up, its key-up not yet taken", SHIFT, false, false, true, false, 0x00},
+      {"Alt down", ALT, true, false, false, false, 0x08},
+      {"Ctrl down", CTRL, true, false, false, false, 0x04},
+      {"Caps Lock on for the thread only", CAPS, false, false, false, true, 0x40},
+      {"Caps Lock on asynchronously only", CAPS, false, true, false, false, 0x00},
+      {"Num Lock on", NUM, false, true, false, true, 0x20},
+      {"Scroll Lock on", SCROLL, false, true, false, true, 0x10},
+      {"Insert on", INS, false, true, false, true, 0x80},
+      {"Caps Lock held down is not on", CAPS, true, false, true, false, 0x00},
+      {"Ctrl toggled is not down", CTRL, false, true, false, true, 0x00},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    sim::setAsyncKey(row.vk, row.asyncDown, row.asyncToggled);
+    sim::setThreadKey(row.vk, row.threadDown, row.threadToggled);
+    EXPECT_EQ(readModifierFlags(), row.expected);
+  }
 }
 
 TEST_F(ModifierFlagsTest, RequestsFromAllClear) {
@@ -47,13 +57,13 @@ TEST_F(ModifierFlagsTest, RequestsFromAllClear) {
   };
   const Row rows[] = {
       {0x00, {}},
-      {0x08, {down(ALT, S_ALT)}},
-      {0x40, {down(CAPS, S_CAPS), up(CAPS, S_CAPS)}},
-      {0x03, {down(SHIFT, S_SHIFT), down(SHIFT, S_SHIFT)}},
+      {0x08, {keyDown(ALT)}},
+      {0x40, {keyDown(CAPS), keyUp(CAPS)}},
+      {0x03, {keyDown(SHIFT), keyDown(SHIFT)}},
       {0xFF,
-       {down(INS, S_INS), up(INS, S_INS), down(CAPS, S_CAPS), up(CAPS, S_CAPS), down(NUM, S_NUM),
-        up(NUM, S_NUM), down(SCROLL, S_SCROLL), up(SCROLL, S_SCROLL), down(ALT, S_ALT),
-        down(CTRL, S_CTRL), down(SHIFT, S_SHIFT), down(SHIFT, S_SHIFT)}},
+       {keyDown(INS), keyUp(INS), keyDown(CAPS), keyUp(CAPS), keyDown(NUM), keyUp(NUM),
+        keyDown(SCROLL), keyUp(SCROLL), keyDown(ALT), keyDown(CTRL), keyDown(SHIFT),
+        keyDown(SHIFT)}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(testing::Message() << "desired 0x" << std::hex << (int)row.desired);
@@ -66,25 +76,24 @@ TEST_F(ModifierFlagsTest, RequestsFromAllClear) {
 TEST_F(ModifierFlagsTest, HeldKeyStaysDownUntilCleared) {
   apply(0x08);
   EXPECT_EQ(apply(0x08), Events{});
-  EXPECT_EQ(apply(0x00), (Events{up(ALT, S_ALT)}));
+  EXPECT_EQ(apply(0x00), (Events{keyUp(ALT)}));
 }
 
 TEST_F(ModifierFlagsTest, LockKeyGetsFullPressBothWays) {
-  apply(0x40);
-  EXPECT_EQ(readModifierFlags(), 0x40);
-  EXPECT_EQ(apply(0x00), (Events{down(CAPS, S_CAPS), up(CAPS, S_CAPS)}));
+  toggledByUser(CAPS);
+  EXPECT_EQ(apply(0x00), (Events{keyDown(CAPS), keyUp(CAPS)}));
   EXPECT_EQ(readModifierFlags(), 0x00);
 }
 
 TEST_F(ModifierFlagsTest, ClearingOneShiftBitReleasesTheOneShiftKey) {
   apply(0x03);
-  EXPECT_EQ(apply(0x02), (Events{up(SHIFT, S_SHIFT)}));
+  EXPECT_EQ(apply(0x02), (Events{keyUp(SHIFT)}));
   EXPECT_EQ(readModifierFlags(), 0x00);
 }
 
 TEST_F(ModifierFlagsTest, RequestIsAbsoluteAndRowsGoFromBit7) {
-  sim::setToggled(VK_NUMLOCK, true);
-  EXPECT_EQ(apply(0x04), (Events{down(NUM, S_NUM), up(NUM, S_NUM), down(CTRL, S_CTRL)}));
+  toggledByUser(NUM);
+  EXPECT_EQ(apply(0x04), (Events{keyDown(NUM), keyUp(NUM), keyDown(CTRL)}));
 }
 
 TEST_F(ModifierFlagsTest, SecondRequestBeforeTheThreadCatchesUpIsAbsolute) {
@@ -92,18 +101,21 @@ TEST_F(ModifierFlagsTest, SecondRequestBeforeTheThreadCatchesUpIsAbsolute) {
   // still says off; the second request must not press Caps Lock again.
   applyModifierFlags(0x40);
   applyModifierFlags(0x40);
-  EXPECT_EQ(sim::keyEvents(), (Events{down(CAPS, S_CAPS), up(CAPS, S_CAPS)}));
+  EXPECT_EQ(sim::keyEvents(), (Events{keyDown(CAPS), keyUp(CAPS)}));
   EXPECT_EQ(expectedModifierFlags(), 0x40);
   EXPECT_EQ(readModifierFlags(), 0x00) << "the thread's own state lags";
+  forgetRequestedLocks();
+  sim::takeKeyMessages();
+  EXPECT_EQ(expectedModifierFlags(), 0x40) << "and catches up";
 }
 
 TEST_F(ModifierFlagsTest, ReleasesOnlyTheHeldKeysItPressed) {
-  sim::holdKey(VK_CONTROL, true);  // the user's own Ctrl
-  apply(0x4B);                     // Caps Lock, Alt, both Shift bits; Ctrl kept
-  apply(0x4A);                     // one Shift bit cleared: Shift released
+  heldByUser(CTRL);
+  apply(0x4F);  // Caps Lock, Alt, Ctrl (the user's, already down), both Shift bits
+  apply(0x4E);  // one Shift bit cleared: Shift released
   sim::clearKeyEvents();
   releaseHeldModifiers();
-  EXPECT_EQ(sim::keyEvents(), (Events{up(ALT, S_ALT)}));
+  EXPECT_EQ(sim::keyEvents(), (Events{keyUp(ALT)})) << "not Ctrl, not the lock key";
   sim::clearKeyEvents();
   releaseHeldModifiers();
   EXPECT_EQ(sim::keyEvents(), Events{});

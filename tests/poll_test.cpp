@@ -8,7 +8,6 @@ namespace {
 
 using sim::down;
 using sim::up;
-typedef std::vector<sim::KeyEvent> Events;
 
 class PollTest : public ProgramTest {
  protected:
@@ -64,7 +63,7 @@ TEST_F(PollTest, MessageSplitAcrossTicks) {
 }
 
 TEST_F(PollTest, RepliesComeInArrivalOrder) {
-  sim::setToggled(VK_CAPITAL, true);
+  toggledByUser(VK_CAPITAL);
   send({0xCC, 0xD4, 0x84, 0x1E, 0x41, 0xD4});
   pollLink();
   // Query reply, identity, then the keystroke's FC; the last D4 waits.
@@ -75,9 +74,9 @@ TEST_F(PollTest, RepliesComeInArrivalOrder) {
 TEST_F(PollTest, ModifierRequestsInsideKeystrokeStream) {
   send({0x88, 0x00, 0x04, 0x84, 0x2E, 0x43, 0x88, 0x00, 0x00});
   pollLink();
-  EXPECT_EQ(sim::keyEvents(), (Events{down(VK_CONTROL, 0x1D), down(0x43, 0x2E), up(0x43, 0x2E)}));
+  EXPECT_EQ(sim::keyEvents(), (Events{keyDown(VK_CONTROL), down(0x43, 0x2E), up(0x43, 0x2E)}));
   pollLink();
-  EXPECT_EQ(sim::keyEvents().back(), up(VK_CONTROL, 0x1D));
+  EXPECT_EQ(sim::keyEvents().back(), keyUp(VK_CONTROL));
   EXPECT_EQ(port->output, Bytes{0xFC});
 }
 
@@ -126,38 +125,38 @@ TEST_F(PollTest, RequestsInOneCycleStayAbsolute) {
       {"Caps on twice",
        0,
        {0x88, 0x00, 0x40, 0x88, 0x00, 0x40},
-       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A)},
+       {keyDown(VK_CAPITAL), keyUp(VK_CAPITAL)},
        {},
        0x40},
       {"all off twice, Caps on",
        VK_CAPITAL,
        {0x88, 0x00, 0x00, 0x88, 0x00, 0x00},
-       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A)},
+       {keyDown(VK_CAPITAL), keyUp(VK_CAPITAL)},
        {},
        0x00},
       {"Num on twice",
        0,
        {0x88, 0x00, 0x20, 0x88, 0x00, 0x20},
-       {down(VK_NUMLOCK, 0x45), up(VK_NUMLOCK, 0x45)},
+       {keyDown(VK_NUMLOCK), keyUp(VK_NUMLOCK)},
        {},
        0x20},
       {"Caps on, then off",
        0,
        {0x88, 0x00, 0x40, 0x88, 0x00, 0x00},
-       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A), down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A)},
+       {keyDown(VK_CAPITAL), keyUp(VK_CAPITAL), keyDown(VK_CAPITAL), keyUp(VK_CAPITAL)},
        {},
        0x00},
       {"Caps and Ctrl, then query",
        0,
        {0x88, 0x00, 0x44, 0xCC},
-       {down(VK_CAPITAL, 0x3A), up(VK_CAPITAL, 0x3A), down(VK_CONTROL, 0x1D)},
+       {keyDown(VK_CAPITAL), keyUp(VK_CAPITAL), keyDown(VK_CONTROL)},
        {0x88, 0x00, 0x44},
        0x44},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
     SetUp();
-    if (row.toggledOn) sim::setToggled(row.toggledOn, true);
+    if (row.toggledOn) toggledByUser(row.toggledOn);
     port->input.assign(row.stream.begin(), row.stream.end());
     pollLink();
     EXPECT_EQ(sim::keyEvents(), row.expected);
@@ -171,7 +170,7 @@ TEST_F(PollTest, NextCycleReadsTheThreadsKeyStateAgain) {
   send({0x88, 0x00, 0x40});
   pollLink();
   sim::takeKeyMessages();
-  sim::setToggled(VK_CAPITAL, false);  // the user switches Caps Lock off
+  toggledByUser(VK_CAPITAL);  // the user switches Caps Lock off
   send({0xCC});
   pollLink();
   EXPECT_EQ(port->output, (Bytes{0x88, 0x00, 0x00}));
@@ -185,7 +184,7 @@ TEST_F(PollTest, UnpluggedAdapterIsReopened) {
   sim::unplug(1);
   pollLink();
   EXPECT_FALSE(port->open) << "closed at the failure";
-  EXPECT_EQ(sim::keyEvents().back(), up(VK_CONTROL, 0x1D)) << "the gone device's Ctrl released";
+  EXPECT_EQ(sim::keyEvents().back(), keyUp(VK_CONTROL)) << "the gone device's Ctrl released";
 
   auto attempts = [] { return sim::openAttempts().size(); };
   size_t before = attempts();

@@ -1,5 +1,6 @@
 #include "port/port.h"
 #include "fixture.h"
+#include "shared/texts.h"
 
 namespace {
 
@@ -58,49 +59,66 @@ TEST_F(PortTest, ChoosesRequestedPortElseFirstFreeOfFour) {
   }
 }
 
-TEST_F(PortTest, OpensAndConfiguresTheLine) {
-  ports({{2, PortKind::Free}});
-  sim::Port &port = sim::port(2);
-  // The port as another program left it: every handshake on, every flag set.
-  std::memset(&port.dcb, 0xFF, sizeof port.dcb);
-  port.dcb.fRtsControl = RTS_CONTROL_TOGGLE;
-  port.dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-  DCB before = port.dcb;
+// The port as another program left it, every byte of its settings 0x00 or
+// 0xFF: the line comes out right either way, and what the program does not
+// set stays as the port reported it.
+TEST_F(PortTest, SetsTheLineAndLeavesTheRest) {
+  for (int fill : {0x00, 0xFF}) {
+    SCOPED_TRACE(testing::Message() << "settings filled with 0x" << std::hex << fill);
+    SetUp();
+    ports({{2, PortKind::Free}});
+    sim::Port &port = sim::port(2);
+    std::memset(&port.dcb, fill, sizeof port.dcb);
+    const DCB before = port.dcb;
 
-  ASSERT_TRUE(openPort("COM2"));
-  EXPECT_TRUE(port.open);
-  EXPECT_EQ(port.inQueue, 2048u);
-  EXPECT_EQ(port.outQueue, 1024u);
+    ASSERT_TRUE(openPort("COM2"));
+    EXPECT_TRUE(port.open);
+    EXPECT_EQ(port.inQueue, 2048u);
+    EXPECT_EQ(port.outQueue, 1024u);
 
-  const DCB &dcb = port.dcb;
-  EXPECT_EQ(dcb.BaudRate, 9600u);
-  EXPECT_EQ(dcb.ByteSize, 8);
-  EXPECT_EQ(dcb.Parity, ODDPARITY);
-  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-  // Every byte value passes and nothing can hold the program's writes.
-  EXPECT_EQ(dcb.fBinary, 1u);
-  EXPECT_EQ(dcb.fOutX + dcb.fInX + dcb.fNull + dcb.fErrorChar + dcb.fAbortOnError, 0u);
-  EXPECT_EQ(dcb.fOutxCtsFlow + dcb.fOutxDsrFlow + dcb.fDsrSensitivity, 0u);
-  EXPECT_EQ(dcb.fRtsControl, (DWORD)RTS_CONTROL_ENABLE);
-  EXPECT_EQ(dcb.fDtrControl, (DWORD)DTR_CONTROL_ENABLE);
-  // The rest stays as the port reported it.
-  EXPECT_EQ(dcb.DCBlength, before.DCBlength);
-  EXPECT_EQ(dcb.fParity, before.fParity);
-  EXPECT_EQ(dcb.fTXContinueOnXoff, before.fTXContinueOnXoff);
-  EXPECT_EQ(dcb.XonLim, before.XonLim);
-  EXPECT_EQ(dcb.XonChar, before.XonChar);
-  EXPECT_EQ(dcb.ErrorChar, before.ErrorChar);
-  EXPECT_EQ(dcb.EvtChar, before.EvtChar);
+    const DCB &dcb = port.dcb;
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, ODDPARITY);
+    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+    // Every byte value passes, and nothing can hold the program's writes.
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fOutX, 0u);
+    EXPECT_EQ(dcb.fInX, 0u);
+    EXPECT_EQ(dcb.fNull, 0u);
+    EXPECT_EQ(dcb.fErrorChar, 0u);
+    EXPECT_EQ(dcb.fAbortOnError, 0u);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+    EXPECT_EQ(dcb.fDsrSensitivity, 0u);
+    // Left as the port had them: parity checking among them, which must
+    // not be switched on by the program.
+    EXPECT_EQ(dcb.DCBlength, before.DCBlength);
+    EXPECT_EQ(dcb.fParity, before.fParity);
+    EXPECT_EQ(dcb.fTXContinueOnXoff, before.fTXContinueOnXoff);
+    EXPECT_EQ(dcb.fDummy2, before.fDummy2);
+    EXPECT_EQ(dcb.wReserved, before.wReserved);
+    EXPECT_EQ(dcb.XonLim, before.XonLim);
+    EXPECT_EQ(dcb.XoffLim, before.XoffLim);
+    EXPECT_EQ(dcb.XonChar, before.XonChar);
+    EXPECT_EQ(dcb.XoffChar, before.XoffChar);
+    EXPECT_EQ(dcb.ErrorChar, before.ErrorChar);
+    EXPECT_EQ(dcb.EofChar, before.EofChar);
+    EXPECT_EQ(dcb.EvtChar, before.EvtChar);
+    EXPECT_EQ(dcb.wReserved1, before.wReserved1);
 
-  const COMMTIMEOUTS &t = port.timeouts;
-  EXPECT_EQ(t.ReadIntervalTimeout, 25u);
-  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 1u);
-  EXPECT_EQ(t.ReadTotalTimeoutConstant, 25u);
-  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
-  EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
-  EXPECT_TRUE(sim::windows().messageBoxes.empty());
+    const COMMTIMEOUTS &t = port.timeouts;
+    EXPECT_EQ(t.ReadIntervalTimeout, 25u);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 1u);
+    EXPECT_EQ(t.ReadTotalTimeoutConstant, 25u);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
+    EXPECT_TRUE(sim::windows().messageBoxes.empty());
+  }
 }
 
+// A line left in a handshake mode becomes plainly raised; one left disabled
+// or raised stays so.
 TEST_F(PortTest, HandshakeModesBecomePlainLines) {
   struct Row {
     int rts, dtr, rtsAfter, dtrAfter;
@@ -124,10 +142,6 @@ TEST_F(PortTest, HandshakeModesBecomePlainLines) {
 }
 
 TEST_F(PortTest, SetupFailures) {
-  const std::string openFailed =
-      "Unable to open COM port! Check the port number specified as parameter to QELMO and "
-      "make sure it's a valid COM port. Or remove the parameter to have QELMO search for a "
-      "free port for you.";
   struct Row {
     const char *what;
     PortKind kind;
@@ -136,11 +150,10 @@ TEST_F(PortTest, SetupFailures) {
     bool leftOpen;
   };
   const Row rows[] = {
-      {"cannot open", PortKind::Busy, SetupStep::None, openFailed, false},
+      {"cannot open", PortKind::Busy, SetupStep::None, TEXT_PORT_NOT_OPENED, false},
       {"queue sizes", PortKind::Free, SetupStep::SetupComm, "", true},
       {"reading settings", PortKind::Free, SetupStep::GetCommState, "", true},
-      {"line settings", PortKind::Free, SetupStep::SetCommState, "Failed initializing COM port!",
-       false},
+      {"line settings", PortKind::Free, SetupStep::SetCommState, TEXT_LINE_REFUSED, false},
       {"time-outs", PortKind::Free, SetupStep::SetCommTimeouts, "", true},
   };
   for (const Row &row : rows) {
@@ -155,7 +168,7 @@ TEST_F(PortTest, SetupFailures) {
     } else {
       ASSERT_EQ(boxes.size(), 1u);
       EXPECT_EQ(boxes[0].text, row.message);
-      EXPECT_EQ(boxes[0].caption, "TALLIVER for Windows 95");
+      EXPECT_EQ(boxes[0].caption, ERROR_BOX_TITLE);
       EXPECT_EQ(boxes[0].type, (UINT)(MB_OK | MB_ICONEXCLAMATION));
       EXPECT_EQ(boxes[0].owner, nullptr);
     }

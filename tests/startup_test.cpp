@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "fixture.h"
 #include "res/resource.h"
+#include "shared/texts.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ TEST_F(StartupTest, RunsUntilClosedThenExitsZero) {
   sim::Windows &w = sim::windows();
   EXPECT_EQ(w.windowClass.lpfnWndProc, &mainWindowProc);
   EXPECT_EQ(w.windowClass.hbrBackground, (HBRUSH)(uintptr_t)(COLOR_WINDOW + 1));
-  EXPECT_EQ(w.title, "Ostrel TALLIVER for Windows95/NT");
+  EXPECT_EQ(w.className, MAIN_CLASS_NAME);
+  EXPECT_EQ(w.title, MAIN_WINDOW_TITLE);
   EXPECT_EQ(w.style, (DWORD)(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
   EXPECT_EQ(std::vector<int>({w.x, w.y, w.width, w.height}),
             std::vector<int>({100, 100, 300, 200}));
@@ -80,21 +82,15 @@ TEST_F(StartupTest, FailuresEndWithTheirCodeAndMessage) {
        sim::PortKind::Free,
        sim::SetupStep::None,
        1,
-       {"Unable to start TALLIVER (error code 1)."}},
+       {TEXT_CLASS_NOT_REGISTERED}},
       {"window",
        false,
        true,
        sim::PortKind::Free,
        sim::SetupStep::None,
        2,
-       {"Unable to start TALLIVER (error code 2)."}},
-      {"no port",
-       false,
-       false,
-       sim::PortKind::Busy,
-       sim::SetupStep::None,
-       4,
-       {"No COM port available to talk to VANTOLE!"}},
+       {TEXT_WINDOW_NOT_CREATED}},
+      {"no port", false, false, sim::PortKind::Busy, sim::SetupStep::None, 4, {TEXT_NO_FREE_PORT}},
       {"time-outs", false, false, sim::PortKind::Free, sim::SetupStep::SetCommTimeouts, 3, {}},
       {"line",
        false,
@@ -102,7 +98,7 @@ TEST_F(StartupTest, FailuresEndWithTheirCodeAndMessage) {
        sim::PortKind::Free,
        sim::SetupStep::SetCommState,
        3,
-       {"Failed initializing COM port!"}},
+       {TEXT_LINE_REFUSED}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
@@ -115,6 +111,14 @@ TEST_F(StartupTest, FailuresEndWithTheirCodeAndMessage) {
     EXPECT_EQ(boxTexts(), row.messages);
     EXPECT_EQ(sim::windows().dialogTemplate, 0) << "no notice after a failure";
   }
+}
+
+TEST_F(StartupTest, FailingMessageLoopEnds) {
+  sim::port(1).kind = sim::PortKind::Free;
+  sim::windows().getMessageFails = true;
+  EXPECT_EQ(run(""), 0);
+  EXPECT_EQ(sim::windows().failedCalls, 1) << "the loop must stop at the first -1";
+  EXPECT_FALSE(sim::windows().classRegistered);
 }
 
 TEST_F(StartupTest, NoticeThatCannotBeShownIsSkipped) {

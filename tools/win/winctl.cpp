@@ -16,11 +16,11 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "res/resource.h"
+#include "shared/texts.h"
+
 namespace {
-const char MAIN_CLASS[] = "QELMO32";
-const char NOTICE_TITLE[] = "Ostrel TALLIVER for Windows95/NT";
-const char BOX_TITLE[] = "TALLIVER for Windows 95";
-const char DIALOG_CLASS[] = "#32770";
+const char DIALOG_CLASS[] = "#32770";  // dialogs and message boxes
 
 HWND waitFor(const char *className, const char *title) {
   for (int i = 0; i < 400; i++) {
@@ -100,7 +100,7 @@ int run(int argc, char **argv) {
   if (!strcmp(verb, "close") || !strcmp(verb, "time-close") || !strcmp(verb, "endsession") ||
       !strcmp(verb, "time-endsession") || !strcmp(verb, "ping") || !strcmp(verb, "handles") ||
       !strcmp(verb, "restore")) {
-    HWND main = waitFor(MAIN_CLASS, nullptr);
+    HWND main = waitFor(MAIN_CLASS_NAME, nullptr);
     if (!main) return 1;
     if (!strcmp(verb, "close")) return PostMessageA(main, WM_CLOSE, 0, 0) ? 0 : 1;
     if (!strcmp(verb, "time-close")) return timeClose(main);
@@ -136,17 +136,17 @@ int run(int argc, char **argv) {
     return 0;
   }
   if (!strcmp(verb, "notice-ok") || !strcmp(verb, "notice-text")) {
-    HWND notice = waitFor(DIALOG_CLASS, NOTICE_TITLE);
+    HWND notice = waitFor(DIALOG_CLASS, MAIN_WINDOW_TITLE);
     if (!notice) return 1;
     if (!strcmp(verb, "notice-ok")) return PostMessageA(notice, WM_COMMAND, IDOK, 0) ? 0 : 1;
     char text[512], countdown[32];
-    GetDlgItemTextA(notice, 401, text, sizeof text);
-    GetDlgItemTextA(notice, 402, countdown, sizeof countdown);
+    GetDlgItemTextA(notice, IDC_NOTICE_TEXT, text, sizeof text);
+    GetDlgItemTextA(notice, IDC_NOTICE_COUNTDOWN, countdown, sizeof countdown);
     printf("%s\n[%s]\n", text, countdown);
     return 0;
   }
   if (!strcmp(verb, "msgbox")) {
-    HWND box = waitFor(DIALOG_CLASS, BOX_TITLE);
+    HWND box = waitFor(DIALOG_CLASS, ERROR_BOX_TITLE);
     if (!box) return 1;
     EnumChildWindows(box, printStatic, 0);
     return PostMessageA(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
