@@ -148,3 +148,27 @@ std::optional<Key> keyForChar(char c) {
 }
 
 }  // namespace device
+
+namespace device {
+
+std::string keyLabel(uint8_t vk, uint8_t scan) {
+  for (const auto &named : namedKeys())
+    if (named.second.vk == vk && named.second.scan == scan) return named.first;
+  char label[16];
+  std::snprintf(label, sizeof label, "0x%02X:0x%02X", vk, scan);
+  return label;
+}
+
+std::string describeRequest(const Message &m) {
+  switch (m.command) {
+    case KEY_STROKE: return "key " + keyLabel(m.data2, m.data1);
+    case SYS_KEY_STROKE: return "system key " + keyLabel(m.data2, m.data1);
+    case MODIFIER_FLAGS:
+      return format("set flags 0x%02X", m.data2, 0) + " (" + flagsText(m.data2) + ")";
+    case QUERY_MODIFIERS: return "query flags";
+    case IDENTIFY: return "identify";
+    default: return describe(m);
+  }
+}
+
+}  // namespace device

@@ -40,7 +40,11 @@ class Decoder {
 };
 
 std::string hex(const std::vector<uint8_t> &bytes);
+// What a message from the program means ("key done", "identity 2, 34").
 std::string describe(const Message &message);
+// What a message from the device asks for, in the simulator's words ("key a",
+// "set flags 0x40 (Caps)", "query flags").
+std::string describeRequest(const Message &message);
 
 struct Key {
   uint8_t vk, scan;
@@ -49,5 +53,7 @@ struct Key {
 // A key by name ("a", "F4", "enter", "0x41:0x1E"), or a character to type.
 std::optional<Key> keyNamed(const std::string &name);
 std::optional<Key> keyForChar(char c);
+// The key's name, or "0xVK:0xSCAN" for a key with none.
+std::string keyLabel(uint8_t vk, uint8_t scan);
 
 }  // namespace device

@@ -18,6 +18,7 @@ class PtyLine {
   PtyLine &operator=(const PtyLine &) = delete;
 
   const std::string &slaveName() const { return slave_; }
+  int fd() const { return master_; }
   // Writes all of the bytes, waiting while the line's buffer is full.
   void write(const std::vector<uint8_t> &bytes);
   // Writes what fits in the line's buffer now; returns how many bytes.
