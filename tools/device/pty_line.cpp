@@ -11,6 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "write_all.h"
+
 namespace device {
 
 namespace {
@@ -49,18 +51,14 @@ PtyLine::~PtyLine() {
 }
 
 void PtyLine::write(const std::vector<uint8_t> &bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      pollfd p = {master_, POLLOUT, 0};
-      poll(&p, 1, 100);
-      continue;
-    }
-    check(n > 0, "write");
-    done += (size_t)n;
-  }
+  check(writeAll(master_, bytes.data(), bytes.size()), "write");
+}
+
+void PtyLine::clearParity() {
+  termios tio;
+  if (tcgetattr(slaveKeeper_, &tio) != 0 || !(tio.c_cflag & (PARENB | PARODD))) return;
+  tio.c_cflag &= ~(PARENB | PARODD);
+  tcsetattr(slaveKeeper_, TCSANOW, &tio);
 }
 
 size_t PtyLine::tryWrite(const std::vector<uint8_t> &bytes) {

@@ -23,6 +23,10 @@ class PtyLine {
   void write(const std::vector<uint8_t> &bytes);
   // Writes what fits in the line's buffer now; returns how many bytes.
   size_t tryWrite(const std::vector<uint8_t> &bytes);
+  // A pty keeps the parity a program sets, though it means nothing to it, and
+  // Wine then refuses the next program's line settings as changing nothing.
+  // Clearing it lets the program close the port and open it again.
+  void clearParity();
   // Bytes the program wrote, waiting at most until the deadline for the first.
   std::vector<uint8_t> read(std::chrono::steady_clock::time_point deadline);
 

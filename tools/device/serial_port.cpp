@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "write_all.h"
+
 namespace device {
 
 bool SerialPort::open(std::string *why) {
@@ -69,19 +71,7 @@ bool SerialPort::readAvailable(std::vector<uint8_t> *bytes) {
 }
 
 bool SerialPort::write(const std::vector<uint8_t> &bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      pollfd p = {fd_, POLLOUT, 0};
-      poll(&p, 1, 100);
-      continue;
-    }
-    if (n <= 0) return false;
-    done += (size_t)n;
-  }
-  return true;
+  return writeAll(fd_, bytes.data(), bytes.size());
 }
 
 }  // namespace device

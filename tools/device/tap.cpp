@@ -96,6 +96,7 @@ int runTap(const TapOptions &options) {
       for (uint8_t b : bytes) show(out, watch.feed(Side::Program, b, now));
     }
     show(out, watch.advance(now));
+    program.clearParity();
   }
   printSummary(out, watch, msSince(start));
   return 0;

@@ -423,6 +423,28 @@ test_tap_warns_on_each_broken_rule() {
   fi
 }
 
+# The program closes its port and a new one opens it: the tap goes on.
+test_tap_survives_a_program_restart() {
+  local t=restart first second
+  rm -f "$DEVICE_PORT"
+  device_on "$DEVICE_PORT" $t "identify 40000" "listen 300" "run wine $WINCTL close" \
+    "sleep 3000" "identify 20000" "run wine $WINCTL close"
+  start_tap $t
+  start_polling_program $t.first
+  first=$(program_exit "$RUN/$t.first.program")
+  start_polling_program $t.second
+  local status=0
+  device_result || status=$?
+  second=$(program_exit "$RUN/$t.second.program")
+  stop_tap
+  if [ "$status" = 0 ] && [ "$first" = 0 ] && [ "$second" = 0 ]; then
+    pass "the tap goes on when the program closes its port and another run opens it"
+  else
+    flunk "tap across a program restart" "device $status, exits $first and $second" \
+      "$RUN/$t.device" "$RUN/$t.tap"
+  fi
+}
+
 # The conformance run needs no program: it plays the program's side.
 test_conform_passes_the_simulator() {
   local t=conform-pass port=$WORK/conform-port
@@ -461,7 +483,7 @@ TESTS=(test_start_up_failures test_identify_query_caps_lock test_keys_reach_targ
   test_held_keys_released_at_close test_end_of_session test_notice_names_requested_port
   test_digits_in_path_do_not_pick_a_port test_requests_in_one_burst_stay_absolute
   test_unplugged_device_comes_back test_flood_does_not_hold_off_close test_short_soak
-  test_tap_is_transparent test_tap_warns_on_each_broken_rule)
+  test_tap_is_transparent test_tap_warns_on_each_broken_rule test_tap_survives_a_program_restart)
 # The device tools' own tests need no program, so they run once.
 ONCE=(test_conform_passes_the_simulator test_conform_fails_a_rule_breaker)
 
