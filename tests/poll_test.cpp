@@ -230,9 +230,9 @@ TEST_F(PollTest, PortThatCannotBeSetUpIsClosedAndTriedAgain) {
   EXPECT_TRUE(port->open);
 }
 
+// Between ticks the key monitor writes: its write is the first call to fail.
 TEST_F(PollTest, FailedWriteDropsThePort) {
-  send({0xD4});
-  port->unplugged = true;  // reads still work, writes fail
+  sim::unplug(1);
   sendMessage(CMD_KEY_DONE, false, 0, 0);
   EXPECT_FALSE(port->open);
   EXPECT_TRUE(port->output.empty());
