@@ -13,12 +13,18 @@ std::vector<std::string> attempts;
 // Port n's handle is the small integer 0x100 + n.
 HANDLE handleOf(int number) { return (HANDLE)(uintptr_t)(0x100 + number); }
 
-// The port behind an open handle, unless its adapter has gone.
-sim::Port *openPortOf(HANDLE handle) {
+// The port behind an open handle, whether its adapter is there or not.
+sim::Port *portOf(HANDLE handle) {
   uintptr_t value = (uintptr_t)handle;
   if (value < 0x101 || value > 0x109) return nullptr;
   sim::Port &p = ports[value - 0x100];
-  return p.open && !p.unplugged ? &p : nullptr;
+  return p.open ? &p : nullptr;
+}
+
+// The port behind an open handle, unless its adapter has gone.
+sim::Port *openPortOf(HANDLE handle) {
+  sim::Port *p = portOf(handle);
+  return p && !p->unplugged ? p : nullptr;
 }
 
 // The port, when it is open and the given set-up call is not scripted to fail.
@@ -67,10 +73,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
 
 // Closing works on a handle whose adapter has gone, as it must.
 BOOL WINAPI CloseHandle(HANDLE handle) {
-  uintptr_t value = (uintptr_t)handle;
-  if (value < 0x101 || value > 0x109 || !ports[value - 0x100].open) return FALSE;
-  ports[value - 0x100].open = false;
-  ports[value - 0x100].unplugged = false;  // what opens next is a new handle
+  sim::Port *p = portOf(handle);
+  if (!p) return FALSE;
+  p->open = false;
+  p->unplugged = false;  // what opens next is a new handle
   return TRUE;
 }
 
