@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link_watch.h"
+#include "session.h"
 
 namespace {
 

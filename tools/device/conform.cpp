@@ -64,25 +64,20 @@ struct ProgramSide {
   }
 };
 
-int countOf(const std::vector<Warning> &warnings, Rule rule) {
-  int n = 0;
-  for (const Warning &w : warnings) n += w.rule == rule;
-  return n;
-}
-
+// PASS when the rule was never broken, else FAIL with how often and the first time.
 Grade byRule(const std::vector<Warning> &warnings, const char *name, Rule rule,
              const std::string &passEvidence) {
-  int n = countOf(warnings, rule);
+  const Warning *first = nullptr;
+  int n = 0;
+  for (const Warning &w : warnings) {
+    if (w.rule != rule) continue;
+    if (n++ == 0) first = &w;
+  }
   if (n == 0) return {Grade::PASS, name, passEvidence};
   char count[64];
-  std::snprintf(count, sizeof count, "%d time%s; first at", n, n == 1 ? "" : "s");
-  for (const Warning &w : warnings)
-    if (w.rule == rule) {
-      char at[32];
-      std::snprintf(at, sizeof at, " %.1f ms: ", w.atMs);
-      return {Grade::FAIL, name, count + std::string(at) + w.evidence};
-    }
-  return {Grade::FAIL, name, count};
+  std::snprintf(count, sizeof count, "%d time%s; first at %.1f ms: ", n, n == 1 ? "" : "s",
+                first->atMs);
+  return {Grade::FAIL, name, count + first->evidence};
 }
 }  // namespace
 
@@ -99,7 +94,6 @@ int runConform(const ConformOptions &options) {
   ProgramSide program{port, watch, out, Clock::now(), {}, 0};
   std::vector<Warning> warnings;
   std::map<int, int> commands;  // how many messages of each command
-  int keystrokes = 0;
   const double runMs = options.seconds * 1000.0;
 
   // The FC withheld, and what the device did meanwhile.
@@ -127,7 +121,6 @@ int runConform(const ConformOptions &options) {
       if (s.message.side != Side::Device) continue;
       const Message &m = s.message.message;
       commands[m.command]++;
-      if (m.command == KEY_STROKE || m.command == SYS_KEY_STROKE) keystrokes++;
       if (withhold == HOLDING) sentWhileHeld++;
       if (reopen == REOPENED) messagesAfter++;
       program.waiting.push_back(m);
@@ -197,6 +190,8 @@ int runConform(const ConformOptions &options) {
   grades.push_back(
       byRule(warnings, "data-bit7", Rule::DataBit7, "every data byte has bit 7 clear"));
   grades.push_back(byRule(warnings, "gaps", Rule::SlowMessage, "every message within one tick"));
+  auto countOf = [&](int command) { return commands.count(command) ? commands[command] : 0; };
+  int keystrokes = countOf(KEY_STROKE) + countOf(SYS_KEY_STROKE);
   if (keystrokes == 0) {
     grades.push_back({Grade::WARN, "waits-for-fc", "no keystroke seen: press keys during the run"});
   } else {

@@ -28,12 +28,6 @@ std::string warningLine(const Warning &w) {
                         std::string("warning ") + ruleName(w.rule) + ": " + w.evidence);
 }
 
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, (size_t)(p * (double)values.size()))];
-}
-
 void LinkWatch::warn(std::vector<Sighting> *out, Rule rule, double ms,
                      const std::string &evidence) {
   warnings_[(int)rule]++;

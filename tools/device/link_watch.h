@@ -90,7 +90,4 @@ class LinkWatch {
 // "  1234.5 !!           warning key-before-fc: ..."; grep for "warning".
 std::string warningLine(const Warning &w);
 
-// The p-th fraction of the values by the nearest-rank rule; 0 when none.
-double percentile(std::vector<double> values, double p);
-
 }  // namespace device

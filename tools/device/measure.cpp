@@ -11,13 +11,6 @@ namespace device {
 namespace {
 const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
 
-// p50 and p99 of the times, by the nearest-rank rule.
-double percentile(std::vector<double> times, double p) {
-  if (times.empty()) return 0;
-  std::sort(times.begin(), times.end());
-  return times[std::min(times.size() - 1, (size_t)(p * times.size()))];
-}
-
 void pauseFor(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 }  // namespace
 
@@ -59,9 +52,7 @@ bool soak(Session &s, int seconds) {
       if (queryFlags(s, &reply)) flagReplies++;
     } else if (choice == 8) {
       identifies++;
-      forgetReceived(s);
-      send(s, encode(IDENTIFY, false), "identify");
-      if (awaitCommand(s, IDENTITY, s.answerTimeoutMs)) identities++;
+      if (requestIdentity(s, s.answerTimeoutMs)) identities++;
     } else {
       requests++;
       scrollLock = !scrollLock;

@@ -34,8 +34,7 @@ void splitFirst(const std::string &arg, std::string *first, std::string *rest) {
 bool identify(Session &s, const std::string &arg) {
   int timeout = 30000;
   if (!arg.empty() && !parseNumber(arg, &timeout)) return fail("identify: bad time-out");
-  send(s, encode(IDENTIFY, false), "identify");
-  return awaitCommand(s, IDENTITY, timeout) || fail("no identity reply");
+  return requestIdentity(s, timeout) || fail("no identity reply");
 }
 
 bool key(Session &s, const std::string &arg, int command) {

@@ -66,6 +66,12 @@ bool awaitCommand(Session &s, int command, int timeoutMs, Message *found) {
   }
 }
 
+bool requestIdentity(Session &s, int timeoutMs) {
+  forgetReceived(s);
+  send(s, encode(IDENTIFY, false), "identify");
+  return awaitCommand(s, IDENTITY, timeoutMs);
+}
+
 bool keystroke(Session &s, int command, const Key &key, const std::string &label) {
   forgetReceived(s);
   send(s, encode(command, true, key.scan, key.vk), "key " + label);
@@ -88,6 +94,12 @@ long long rawMicroseconds() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC_RAW, &t);
   return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
+double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, (size_t)(p * (double)values.size()))];
 }
 
 }  // namespace device

@@ -42,6 +42,8 @@ void forgetReceived(Session &s);
 // (the program's key monitor echoes keys it receives itself).
 bool awaitCommand(Session &s, int command, int timeoutMs, Message *found = nullptr);
 
+// The identify request, waiting for the identity reply.
+bool requestIdentity(Session &s, int timeoutMs);
 // One keystroke, waiting for its FC.
 bool keystroke(Session &s, int command, const Key &key, const std::string &label);
 void setFlags(Session &s, int flags);
@@ -51,5 +53,8 @@ bool queryFlags(Session &s, Message *reply);
 // QueryPerformanceCounter reads, so a Windows program's arrival times can be
 // set against the device's write times.
 long long rawMicroseconds();
+
+// The p-th fraction of the values by the nearest-rank rule; 0 when none.
+double percentile(std::vector<double> values, double p);
 
 }  // namespace device
