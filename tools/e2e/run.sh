@@ -20,15 +20,20 @@ flunk() {
   failed=$((failed + 1))
 }
 
-# device NAME COMMAND...: the device simulator in the background, on a fresh
-# pty behind COM1, logging to $RUN/NAME.device.
-device() {
-  local name=$1
-  shift
-  "$DEVICE" --link "$COM_LINK" "$@" >"$RUN/$name.device" 2>&1 &
+# device_on LINK NAME COMMAND...: the device simulator in the background, on
+# a fresh pty behind LINK, logging to $RUN/NAME.device. The old link goes
+# first, so that one left from an earlier device cannot pass for the new.
+device_on() {
+  local link=$1 name=$2
+  shift 2
+  rm -f "$link"
+  "$DEVICE" --link "$link" "$@" >"$RUN/$name.device" 2>&1 &
   DEVICE_PID=$!
-  for _ in $(seq 50); do [ -L "$COM_LINK" ] && [ -e "$COM_LINK" ] && return 0; sleep 0.1; done
+  for _ in $(seq 50); do [ -e "$link" ] && return 0; sleep 0.1; done
 }
+
+# device NAME COMMAND...: the same behind the program's COM1.
+device() { device_on "$COM_LINK" "$@"; }
 
 device_result() {
   wait "$DEVICE_PID"
@@ -339,15 +344,6 @@ test_release_artifacts() {
 
 DEVICE_PORT=$WORK/device-port # the simulated device's pty, the tap's "real" port
 
-# A device simulator on another link than the program's COM port.
-device_on() { # LINK NAME COMMAND...
-  local link=$1 name=$2
-  shift 2
-  "$DEVICE" --link "$link" "$@" >"$RUN/$name.device" 2>&1 &
-  DEVICE_PID=$!
-  for _ in $(seq 50); do [ -e "$link" ] && return 0; sleep 0.1; done
-}
-
 # The tap between the device's port and the program's COM port.
 start_tap() { # NAME
   rm -f "$COM_LINK"
@@ -370,7 +366,6 @@ test_tap_is_transparent() {
   device_result
   program_exit "$RUN/$t.direct.program" >/dev/null
 
-  rm -f "$DEVICE_PORT"
   device_on "$DEVICE_PORT" $t.tapped "${script[@]}"
   start_tap $t
   start_polling_program $t.tapped
@@ -396,7 +391,6 @@ test_tap_warns_on_each_broken_rule() {
   local scripts=("raw 04 1E 41" "raw 84 9E 41" "raw 84 1E|sleep 300|raw 41" "raw 80 00 00"
     "raw C4" "raw 84 1E 41 84 30 42")
   local expected=(header-bit7 data-bit7 slow-message ignored-command one-byte-data key-before-fc)
-  rm -f "$DEVICE_PORT"
   device_on "$DEVICE_PORT" $t.0 "identify 40000" "listen 300"
   start_tap $t
   start_polling_program $t
@@ -426,7 +420,6 @@ test_tap_warns_on_each_broken_rule() {
 # The program closes its port and a new one opens it: the tap goes on.
 test_tap_survives_a_program_restart() {
   local t=restart first second
-  rm -f "$DEVICE_PORT"
   device_on "$DEVICE_PORT" $t "identify 40000" "listen 300" "run wine $WINCTL close" \
     "sleep 3000" "identify 20000" "run wine $WINCTL close"
   start_tap $t
@@ -448,7 +441,6 @@ test_tap_survives_a_program_restart() {
 # The conformance run needs no program: it plays the program's side.
 test_conform_passes_the_simulator() {
   local t=conform-pass port=$WORK/conform-port
-  rm -f "$port"
   device_on "$port" $t "soak 13"
   "$DEVICE" conform --port "$port" --seconds 12 >"$RUN/$t.log" 2>&1
   device_result
@@ -461,7 +453,6 @@ test_conform_passes_the_simulator() {
 
 test_conform_fails_a_rule_breaker() {
   local t=conform-fail port=$WORK/conform-port
-  rm -f "$port"
   device_on "$port" $t "sleep 500" "raw 04 1E 41" "sleep 500" "raw 84 9E 41" "sleep 500" \
     "raw 84 1E" "sleep 300" "raw 41" "sleep 500" "raw 84 1E 41 84 30 42" "sleep 500" \
     "raw 80 00 00" "listen 6000"
