@@ -21,6 +21,9 @@ enum Command {
   KEY_DONE = 15,
 };
 
+// What the program answers to the identify request.
+const int IDENTITY_DATA1 = 2, IDENTITY_DATA2 = 34;
+
 struct Message {
   int command = 0;
   uint8_t data1 = 0, data2 = 0;

@@ -34,7 +34,7 @@ void splitFirst(const std::string &arg, std::string *first, std::string *rest) {
 bool identify(Session &s, const std::string &arg) {
   int timeout = 30000;
   if (!arg.empty() && !parseNumber(arg, &timeout)) return fail("identify: bad time-out");
-  return requestIdentity(s, timeout) || fail("no identity reply");
+  return requestIdentity(s, timeout);
 }
 
 bool key(Session &s, const std::string &arg, int command) {
@@ -76,15 +76,78 @@ bool expectFlags(Session &s, const std::string &arg) {
   return reply.data2 == expected || fail(why);
 }
 
-bool raw(Session &s, const std::string &arg) {
-  std::vector<uint8_t> bytes;
+bool parseBytes(const std::string &arg, std::vector<uint8_t> *bytes) {
   std::istringstream hexes(arg);
   int n;
   for (std::string h; hexes >> h;) {
-    if (!parseByte(h, &n)) return fail("raw: bad byte " + h);
-    bytes.push_back((uint8_t)n);
+    if (!parseByte(h, &n)) return fail("bad byte " + h);
+    bytes->push_back((uint8_t)n);
   }
-  if (bytes.empty()) return fail("raw: no bytes");
+  return !bytes->empty() || fail("no bytes");
+}
+
+// Waits for the program to send exactly these bytes as one message; what
+// came before it is passed over, and named when it never comes.
+bool expectMessage(Session &s, const std::string &arg) {
+  std::vector<uint8_t> wanted;
+  if (!parseBytes(arg, &wanted)) return false;
+  std::string seen;
+  auto deadline = Clock::now() + std::chrono::milliseconds(s.answerTimeoutMs);
+  for (;;) {
+    while (!s.pending.empty()) {
+      Message m = s.pending.front();
+      s.pending.erase(s.pending.begin());
+      if (m.bytes == wanted) return true;
+      seen += (seen.empty() ? "" : ", ") + hex(m.bytes);
+    }
+    if (Clock::now() >= deadline)
+      return fail("expected " + hex(wanted) + " within " + std::to_string(s.answerTimeoutMs) +
+                  " ms; the program sent " + (seen.empty() ? "nothing" : seen));
+    receiveUntil(s, deadline);
+  }
+}
+
+// Exactly N FCs since the start or the previous check, and, when asked,
+// at least MS from the first to the last.
+bool expectFcs(Session &s, const std::string &arg) {
+  std::string count, span;
+  splitFirst(arg, &count, &span);
+  int n, minSpan = 0;
+  if (!parseNumber(count, &n) || n < 0 || (!span.empty() && !parseNumber(span, &minSpan)))
+    return fail("expect-fcs: N [MS]");
+  receiveUntil(s, Clock::now());
+  std::vector<double> times(s.fcTimes.begin() + (long)s.fcsChecked, s.fcTimes.end());
+  s.fcsChecked = s.fcTimes.size();
+  if ((int)times.size() != n)
+    return fail("expected " + std::to_string(n) + " FCs, " + std::to_string(times.size()) +
+                " came");
+  double spread = n > 0 ? times.back() - times.front() : 0;
+  char why[96];
+  std::snprintf(why, sizeof why, "%d FCs came within %.0f ms, expected at least %d ms apart", n,
+                spread, minSpan);
+  return spread >= minSpan || fail(why);
+}
+
+// Every keystroke sent so far got its FC.
+bool expectNoLoss(Session &s, const std::string &) {
+  int lost = s.keystrokesSent - s.keystrokesAcknowledged;
+  return lost == 0 || fail(std::to_string(lost) + " of " + std::to_string(s.keystrokesSent) +
+                           " keystrokes got no FC");
+}
+
+// Counts for a test to compare with what arrived elsewhere, one
+// "name value" pair a line.
+bool saveCounts(Session &s, const std::string &arg) {
+  std::FILE *out = std::fopen(arg.c_str(), "w");
+  if (!out) return fail("cannot write " + arg);
+  std::fprintf(out, "keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keystrokesSent,
+               s.keystrokesAcknowledged, s.fcTimes.size());
+  return std::fclose(out) == 0 || fail("cannot write " + arg);
+}
+
+bool raw(Session &s, const std::string &arg) {
+  std::vector<uint8_t> bytes;
+  if (!parseBytes(arg, &bytes)) return false;
   send(s, bytes, "raw");
   return true;
 }
@@ -148,6 +211,11 @@ const ScriptCommand COMMANDS[] = {
     {"mods", "HEX", mods, "set the lock and modifier keys to this flags byte"},
     {"query", "", query, "ask for the flags byte and print it"},
     {"expect-flags", "HEX", expectFlags, "ask for the flags byte; fail unless it is HEX"},
+    {"expect", "HEX...", expectMessage, "wait for the program to send this message; fail if not"},
+    {"expect-fcs", "N [MS]", expectFcs,
+     "fail unless N FCs came since the last check (first to last at least MS)"},
+    {"expect-no-loss", "", expectNoLoss, "fail unless every keystroke sent got its FC"},
+    {"save-counts", "FILE", saveCounts, "write the keystrokes sent and FCs received to FILE"},
     {"raw", "HEX...", raw, "send bytes exactly as given"},
     {"listen", "MS", listen, "print what the program sends for MS milliseconds"},
     {"sleep", "MS", listen, "wait (printing what arrives meanwhile)"},

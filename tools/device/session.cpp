@@ -41,6 +41,7 @@ void receiveUntil(Session &s, Clock::time_point deadline) {
   for (uint8_t byte : s.line->read(deadline)) {
     if (auto m = s.decoder.feed(byte)) {
       if (!s.quiet) printLine(s, "<-", hex(m->bytes), describe(*m));
+      if (m->command == KEY_DONE) s.fcTimes.push_back(msSince(s.start));
       s.pending.push_back(*m);
     }
   }
@@ -69,13 +70,21 @@ bool awaitCommand(Session &s, int command, int timeoutMs, Message *found) {
 bool requestIdentity(Session &s, int timeoutMs) {
   forgetReceived(s);
   send(s, encode(IDENTIFY, false), "identify");
-  return awaitCommand(s, IDENTITY, timeoutMs);
+  Message reply;
+  if (!awaitCommand(s, IDENTITY, timeoutMs, &reply)) return fail("no identity reply");
+  char why[80];
+  std::snprintf(why, sizeof why, "identity %d, %d; the program's is %d, %d", reply.data1,
+                reply.data2, IDENTITY_DATA1, IDENTITY_DATA2);
+  return (reply.data1 == IDENTITY_DATA1 && reply.data2 == IDENTITY_DATA2) || fail(why);
 }
 
 bool keystroke(Session &s, int command, const Key &key, const std::string &label) {
   forgetReceived(s);
   send(s, encode(command, true, key.scan, key.vk), "key " + label);
-  return awaitCommand(s, KEY_DONE, s.answerTimeoutMs) || fail("no FC for key " + label);
+  s.keystrokesSent++;
+  if (!awaitCommand(s, KEY_DONE, s.answerTimeoutMs)) return fail("no FC for key " + label);
+  s.keystrokesAcknowledged++;
+  return true;
 }
 
 void setFlags(Session &s, int flags) {

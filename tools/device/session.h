@@ -21,6 +21,12 @@ struct Session {
   int answerTimeoutMs = 3000;
   bool quiet = false;  // receive without printing (floods)
   Clock::time_point start = Clock::now();
+  // For the script's checks: when each FC arrived (ms since the start), how
+  // many of them a check has accounted for, and the keystrokes sent by
+  // `keystroke` and how many of those got their FC.
+  std::vector<double> fcTimes;
+  size_t fcsChecked = 0;
+  int keystrokesSent = 0, keystrokesAcknowledged = 0;
 };
 
 double msSince(Clock::time_point t);
@@ -42,7 +48,8 @@ void forgetReceived(Session &s);
 // (the program's key monitor echoes keys it receives itself).
 bool awaitCommand(Session &s, int command, int timeoutMs, Message *found = nullptr);
 
-// The identify request, waiting for the identity reply.
+// The identify request, waiting for the identity reply; fails when it does
+// not come or carries other values than the program's.
 bool requestIdentity(Session &s, int timeoutMs);
 // One keystroke, waiting for its FC.
 bool keystroke(Session &s, int command, const Key &key, const std::string &label);
