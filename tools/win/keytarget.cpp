@@ -1,7 +1,11 @@
 // keytarget.exe LOGFILE: a window that takes the keyboard focus and records
 // every key message it receives, one line each, with the time it arrived:
 //   <microseconds> KEYDOWN vk=41 scan=1E
-// It also shows the characters it has received, for a person looking on.
+// It writes READY only once it holds both the foreground and the keyboard
+// focus, and NOFOCUS (exit code 3) when it cannot get them; losing the focus
+// later is logged as LOSTFOCUS, so that a test can tell a key that went
+// elsewhere from a key that was never sent. It also shows the characters it
+// has received, for a person looking on.
 #include <windows.h>
 
 #include <stdio.h>
@@ -21,6 +25,42 @@ long long nowMicroseconds() {
   return counter.QuadPart / (frequency.QuadPart / 1000000);
 }
 
+// The title of a window, or what stands in for one, for the log.
+void describeWindow(HWND window, char *text, int size) {
+  if (!window) {
+    lstrcpynA(text, "(none)", size);
+  } else if (GetWindowTextA(window, text, size) == 0) {
+    lstrcpynA(text, "(untitled)", size);
+  }
+}
+
+void recordFocusEvent(const char *what, HWND other) {
+  char title[128];
+  describeWindow(other, title, sizeof title);
+  fprintf(logFile, "%lld %s \"%s\"\n", nowMicroseconds(), what, title);
+  fflush(logFile);
+}
+
+bool holdsFocus(HWND window) { return GetForegroundWindow() == window && GetFocus() == window; }
+
+// Asks for the foreground and the focus a few times, taking the activation
+// messages in between; under Wine without a window manager the request is
+// granted, but only once those messages have been handled.
+bool takeFocus(HWND window) {
+  const int ATTEMPTS = 20, PAUSE_MS = 100;
+  for (int i = 0; i < ATTEMPTS && !holdsFocus(window); i++) {
+    SetForegroundWindow(window);
+    SetFocus(window);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    if (!holdsFocus(window)) Sleep(PAUSE_MS);
+  }
+  return holdsFocus(window);
+}
+
 void record(const char *what, WPARAM wParam, LPARAM lParam) {
   fprintf(logFile, "%lld %s vk=%02X scan=%02X\n", nowMicroseconds(), what,
           (unsigned)(wParam & 0xFF), (unsigned)((lParam >> 16) & 0xFF));
@@ -33,6 +73,11 @@ LRESULT CALLBACK targetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_KEYUP: record("KEYUP", wParam, lParam); return 0;
     case WM_SYSKEYDOWN: record("SYSKEYDOWN", wParam, lParam); return 0;
     case WM_SYSKEYUP: record("SYSKEYUP", wParam, lParam); return 0;
+    case WM_KILLFOCUS:
+      // A window of another program is not named in wParam; by now it is the
+      // foreground window.
+      recordFocusEvent("LOSTFOCUS", wParam ? (HWND)wParam : GetForegroundWindow());
+      return 0;
     case WM_CHAR:
       fprintf(logFile, "%lld CHAR %02X\n", nowMicroseconds(), (unsigned)(wParam & 0xFF));
       fflush(logFile);
@@ -77,8 +122,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   HWND window = CreateWindowExA(0, "TallKeyTarget", "Key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                 40, 40, 420, 220, nullptr, nullptr, instance, nullptr);
   if (!window) return 2;
-  SetForegroundWindow(window);
-  SetFocus(window);
+  if (!takeFocus(window)) {
+    recordFocusEvent("NOFOCUS, the foreground is", GetForegroundWindow());
+    return 3;
+  }
   fprintf(logFile, "%lld READY\n", nowMicroseconds());
   fflush(logFile);
 
