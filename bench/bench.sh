@@ -40,26 +40,27 @@ cpu_ticks() { # utime+stime of a process, in clock ticks
 
 resident_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 
-# Starts the program and a device script; waits until the program polls.
-# Device scripts touch $B/NAME.polling once the identify is answered.
+# Starts a device script, then the program, in a folder of the run's own,
+# $B/NAME; skips the notice. Device scripts touch $B/NAME/polling once the
+# identify is answered.
 start_run() { # NAME DEVICE-COMMAND...
   local name=$1
   shift
-  "$DEVICE" --link "$COM_LINK" "$@" >"$B/$name.device" 2>&1 &
-  device_pid=$!
-  sleep 0.3
+  mkdir -p "$B/$name"
+  start_device "$COM_LINK" "$B/$name.device" "$@"
+  device_pid=$DEVICE_PID
   start_program "$B/$name.program"
   winctl notice-ok >/dev/null
 }
 
 # 1. Latency into a focused window.
-start_run latency "identify 40000" "run touch $B/latency.polling" "wait-file $B/latency.go" \
+start_run latency "identify 40000" "run touch $B/latency/polling" "wait-file $B/latency/go" \
   "latency $KEYS" "listen 300" "run wine $WINCTL close"
-target_when_polling "$B/latency" "$B/latency.target"
+target_when_polling "$B/latency"
 wait $device_pid
 
 grep '^write-time-us' "$B/latency.device" | awk '{print $2}' >"$B/writes"
-tr -d '\r' <"$B/latency.target" | awk '$2 == "KEYDOWN" && $3 == "vk=7C" {print $1}' >"$B/arrivals"
+tr -d '\r' <"$B/latency/target" | awk '$2 == "KEYDOWN" && $3 == "vk=7C" {print $1}' >"$B/arrivals"
 paste "$B/writes" "$B/arrivals" | awk 'NF == 2 {printf "%.3f\n", ($2 - $1) / 1000}' >"$B/to-target"
 awk '$2 == "->" && $7 == "F13" {w=$1} $2 == "<-" && $3 == "FC" && w {printf "%.3f\n", $1 - w; w=0}' \
   "$B/latency.device" >"$B/to-fc"
@@ -67,8 +68,8 @@ read -r t50 t99 tmax < <(percentiles <"$B/to-target")
 read -r f50 f99 fmax < <(percentiles <"$B/to-fc")
 
 # 2. Idle cost, then a close with nothing else going on.
-start_run idle "identify 40000" "run touch $B/idle.polling" "wait-file $B/idle.done"
-await_file "$B/idle.polling"
+start_run idle "identify 40000" "run touch $B/idle/polling" "wait-file $B/idle.done"
+await_file "$B/idle/polling"
 program_pid=$(pgrep -n -x qelmo.exe)
 server_pid=$WINESERVER_PID
 p0=$(cpu_ticks "$program_pid") s0=$(cpu_ticks "$server_pid")
@@ -83,9 +84,9 @@ idle_server=$(awk -v t=$((s1 - s0)) -v hz="$hz" -v s="$IDLE" 'BEGIN {printf "%.2
 idle_ms=$(awk -v t=$((p1 - p0)) -v hz="$hz" -v s="$IDLE" 'BEGIN {printf "%.0f", 60000 * t / hz / s}')
 
 # 3. Soak.
-start_run soak "identify 40000" "run touch $B/soak.polling" "wait-file $B/soak.go" "soak $SOAK" \
+start_run soak "identify 40000" "run touch $B/soak/polling" "wait-file $B/soak/go" "soak $SOAK" \
   "run touch $B/soak.end" "wait-file $B/soak.done" "run wine $WINCTL close"
-target_when_polling "$B/soak" "$B/soak.target"
+target_when_polling "$B/soak"
 program_pid=$(pgrep -n -x qelmo.exe)
 rss0=$(resident_kb "$program_pid") handles0=$(winctl handles)
 await_file "$B/soak.end" $((SOAK + 120))
@@ -98,14 +99,14 @@ soak_fc=$(echo "$soak_line" | sed -n 's/.* \([0-9]*\) FC,.*/\1/p')
 soak_lost=$(echo "$soak_line" | sed -n 's/.* \([0-9]*\) lost;.*/\1/p')
 soak_p50=$(echo "$soak_line" | sed -n 's/.*p50 \([0-9.]*\) ms.*/\1/p')
 soak_p99=$(echo "$soak_line" | sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p')
-soak_arrived=$(tr -d '\r' <"$B/soak.target" | grep -c ' KEYDOWN vk=7C')
+soak_arrived=$(tr -d '\r' <"$B/soak/target" | grep -c ' KEYDOWN vk=7C')
 
 # 4. Flood: three runs, each with one request 5 s in: a sent message (how
 # long the program's thread stays away from its messages), a close request,
 # and the end of the session.
 flood() { # NAME WINCTL-VERB
-  start_run "$1" "identify 40000" "run touch $B/$1.polling" "flood $FLOOD_MS CC"
-  await_file "$B/$1.polling"
+  start_run "$1" "identify 40000" "run touch $B/$1/polling" "flood $FLOOD_MS CC"
+  await_file "$B/$1/polling"
   sleep 5
   winctl "$2" >"$B/$1.answer"
   [ "$2" = ping ] && winctl close >/dev/null

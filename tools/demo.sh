@@ -21,30 +21,28 @@ rm -rf "$DEMO" && mkdir -p "$DEMO"
 
 echo
 echo "Starting $(basename "$PROGRAM") ($(basename "$BUILD")); its COM1 is the device simulator's pty."
-"$DEVICE" --link "$COM_LINK" \
-  "identify 40000" "run touch $DEMO/demo.polling" "wait-file $DEMO/demo.go" \
+start_device "$COM_LINK" "$DEMO/device.log" \
+  "identify 40000" "run touch $DEMO/polling" "wait-file $DEMO/go" \
   "text Hello from the VANTOLE device." "key enter" \
   "mods 40" "sleep 500" "expect-flags 40" "text caps lock is on" "key enter" \
   "mods 00" "sleep 500" "expect-flags 00" "text and off again." \
-  "listen 500" "run wine $WINCTL close" >"$DEMO/device.log" 2>&1 &
-device_pid=$!
-sleep 0.3
+  "listen 500" "run wine $WINCTL close"
 start_program "$DEMO/program"
 if [ "${1:-}" = --notice ]; then
   echo "The start-up notice counts down from 0:10 ..."
 else
   winctl notice-ok >/dev/null
 fi
-target_when_polling "$DEMO/demo" "$DEMO/target.log"
+target_when_polling "$DEMO"
 
 status=0
-wait $device_pid || status=$?
+wait "$DEVICE_PID" || status=$?
 code=$(program_exit "$DEMO/program")
 
 echo
 echo "Device transcript (ms since start; -> sent by the device, <- answered by the program):"
 cat "$DEMO/device.log"
 echo
-echo "The key target window received: \"$(target_text "$DEMO/target.log" | sed 's/\r/\\n/g')\""
+echo "The key target window received: \"$(target_text "$DEMO/target" | sed 's/\r/\\n/g')\""
 echo "The program exited with code $code."
 [ "$status" = 0 ] && [ "$code" = 0 ]

@@ -26,11 +26,9 @@ desktop on
 SHOTS=$WORK/shots
 rm -rf "$SHOTS" && mkdir -p "$SHOTS"
 
-"$DEVICE" --link "$COM_LINK" "identify 60000" "run touch $SHOTS/polling" "wait-file $SHOTS/go" \
+start_device "$COM_LINK" "$SHOTS/device.log" "identify 60000" "run touch $SHOTS/polling" "wait-file $SHOTS/go" \
   "mods 03" "sleep 700" "run wine $WINCTL restore > $SHOTS/restore.tmp && mv $SHOTS/restore.tmp $SHOTS/restore" "mods 00" "listen 500" \
-  "wait-file $SHOTS/done" "run wine $WINCTL close" >"$SHOTS/device.log" 2>&1 &
-device_pid=$!
-sleep 0.3
+  "wait-file $SHOTS/done" "run wine $WINCTL close"
 start_program "$SHOTS/program"
 
 # Cut out the part of the desktop around a window: shot NAME X Y WIDTH HEIGHT.
@@ -48,5 +46,5 @@ await_file "$SHOTS/restore"
 sleep 0.5
 shot monitor 90 90 320 220
 touch "$SHOTS/done"
-wait $device_pid
+wait "$DEVICE_PID"
 echo "restore with Shift held: $(tr -d '\r' <"$SHOTS/restore"); screenshots in $OUT/"

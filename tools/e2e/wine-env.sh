@@ -165,12 +165,12 @@ await_file() {
   return 1
 }
 
-# The device scripts touch PREFIX.polling once the program answers and then
-# wait for PREFIX.go. By then the program's main window is shown, so a key
-# target started now keeps the focus: start it, then let the device go on.
-target_when_polling() {
-  local prefix=$1 target=$2
-  await_file "$prefix.polling" && start_target "$target" && touch "$prefix.go"
+# The device scripts touch DIR/polling once the program answers and then
+# wait for DIR/go. By then the program's main window is shown, so a key
+# target started now keeps the focus: start it, logging to DIR/target, then
+# let the device go on.
+target_when_polling() { # DIR
+  await_file "$1/polling" && start_target "$1/target" && touch "$1/go"
 }
 
 # The characters the key target received, as one string (CR for Enter).
@@ -182,15 +182,49 @@ target_text() {
   printf '%s' "$text"
 }
 
-# Starts the key target window logging to $1 and waits until it has the focus.
+# start_device LINK LOG COMMAND...: the device simulator in the background
+# (DEVICE_PID), on a fresh pty behind LINK, its transcript in LOG. Returns
+# once the link is there, so that a program started next finds its port; a
+# link left from an earlier device is removed first, so it cannot pass for
+# the new one. Fails, saying why, when the link never appears.
+start_device() {
+  local link=$1 log=$2
+  shift 2
+  rm -f "$link"
+  "$DEVICE" --link "$link" "$@" >"$log" 2>&1 &
+  DEVICE_PID=$!
+  for _ in $(seq 100); do
+    [ -L "$link" ] && return 0
+    kill -0 "$DEVICE_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "wine-env: the device simulator made no link $link (see $log)" >&2
+  return 1
+}
+
+# Starts the key target window logging to $1 (TARGET_PID) and waits until it
+# holds the foreground and the keyboard focus. Fails with the reason when it
+# never gets them or does not start.
 start_target() {
   local log=$1
   rm -f "$log"
   wine "$KEYTARGET" "$(winepath -w "$log" 2>/dev/null)" >/dev/null 2>&1 &
-  for _ in $(seq 100); do
+  TARGET_PID=$!
+  for _ in $(seq 150); do
     grep -q READY "$log" 2>/dev/null && return 0
+    if grep -q NOFOCUS "$log" 2>/dev/null; then
+      echo "key target never got the focus: $(tr -d '\r' <"$log" | grep NOFOCUS | cut -d' ' -f2-)" >&2
+      return 1
+    fi
     sleep 0.1
   done
-  echo "wine-env: key target did not start" >&2
+  echo "key target did not start within 15 s" >&2
   return 1
+}
+
+# Whether the key target lost the keyboard focus after it was ready; prints
+# the window that took it.
+target_lost_focus() {
+  tr -d '\r' <"$1" 2>/dev/null | sed -n '/ READY$/,$ s/^[0-9]* LOSTFOCUS \(.*\)$/\1/p' | head -n 1 |
+    grep .
 }
