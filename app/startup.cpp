@@ -29,43 +29,43 @@ char requestedPortDigit(LPCSTR commandTail) {
 }
 
 int runApplication(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
-  // 1. The instance, for the class, its icon and the notice's template.
+  // The instance, for the class, its icon and the notice's template.
   appInstance = instance;
 
-  // 2. The main window's class.
+  // The main window's class.
   if (registerMainClass()) {
     reportError(TEXT_CLASS_NOT_REGISTERED);
     return EXIT_CLASS_NOT_REGISTERED;
   }
 
-  // 3. The main window, hidden until the port works.
+  // The main window, hidden until the port works.
   mainWindow = createMainWindow();
   if (!mainWindow) {
     reportError(TEXT_WINDOW_NOT_CREATED);
     return EXIT_WINDOW_NOT_CREATED;
   }
 
-  // 4-5. The port: the one the command tail asks for, else the first free one.
+  // The port: the one the command tail asks for, else the first free one.
   LPCSTR name = findPort(requestedPortDigit(commandTail));
   if (!name) {
     reportError(TEXT_NO_FREE_PORT);
     return EXIT_NO_FREE_PORT;
   }
 
-  // 6-7. The notice names it; the port is opened and set up.
+  // The notice names it; the port is opened and set up.
   insertNoticePortDigit(name[3]);
   if (!openPort(name)) return EXIT_PORT_NOT_SET_UP;
 
-  // 8. The notice, modal: no poll runs until it closes, and the device's
+  // The notice, modal: no poll runs until it closes, and the device's
   // bytes wait in the port's input queue meanwhile.
   DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_NOTICE), nullptr, noticeDialogProc, 0);
 
-  // 9-10. Polling starts, and the window shows on the task bar.
+  // Polling starts, and the window shows on the task bar.
   pollTimerId = SetTimer(mainWindow, POLL_TIMER, POLL_INTERVAL_MS, nullptr);
   ShowWindow(mainWindow, SW_SHOWMINIMIZED);
   UpdateWindow(mainWindow);
 
-  // 11. The message loop, until the quit message (0). With no window filter
+  // The message loop, until the quit message (0). With no window filter
   // GetMessageA cannot fail (-1); should it, the program ends as if closed
   // rather than spin on the error.
   MSG msg = {};
@@ -75,7 +75,7 @@ int runApplication(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     DispatchMessageA(&msg);
   }
 
-  // 12-13. The class goes; the quit message carries the exit code.
+  // The class goes; the quit message carries the exit code.
   UnregisterClassA(MAIN_CLASS_NAME, instance);
   return got == 0 ? (int)msg.wParam : EXIT_NORMAL;
 }

@@ -25,8 +25,10 @@ TEST_F(StartupTest, CommandTailSelectsPort) {
     const char *tail;
     char digit;
   };
-  const Row rows[] = {{"", 0},      {"3", '3'},  {"COM3", '3'}, {"/3", '3'}, {"port3", '3'},
-                      {"x3y", '3'}, {"12", '1'}, {"0", 0},      {"COM", 0},  {"00 7", '7'}};
+  // The range's ends: '0' and ':' lie either side of '1' to '9' in ASCII.
+  const Row rows[] = {{"", 0},      {"3", '3'},  {"COM3", '3'}, {"/3", '3'},   {"port3", '3'},
+                      {"x3y", '3'}, {"12", '1'}, {"1", '1'},    {"9", '9'},    {"port9", '9'},
+                      {"0", 0},     {":", 0},    {"COM", 0},    {"00 7", '7'}, {"0:9", '9'}};
   for (const Row &row : rows) EXPECT_EQ(requestedPortDigit(row.tail), row.digit) << row.tail;
   EXPECT_EQ(requestedPortDigit(nullptr), 0);
 }
