@@ -56,7 +56,7 @@ missing_of "${packages[@]}"
 if [ ${#MISSING[@]} -eq 0 ]; then
   echo "setup: all ${#packages[@]} packages are installed"
 else
-  step "installing ${#MISSING[@]} packages (${MISSING[*]})" apt_install "${MISSING[@]}"
+  step "installing what is missing: ${MISSING[*]}" apt_install "${MISSING[@]}"
 fi
 
 probe_32bit
