@@ -13,6 +13,7 @@
 #            a key target that never held the focus or lost it): it says
 #            nothing about the product, and fails the run all the same
 #
+#   tools/e2e/run.sh --list    print the tests' names, in the order they run
 #   E2E_ONLY="test_a test_b"   run only these tests
 #   E2E_ROUNDS="win64 win64"   the rounds to run (default: every build here)
 #   E2E_MIN_ROUNDS=2           repeat the builds' rounds until there are 2
@@ -22,8 +23,7 @@ source "$(dirname "$0")/wine-env.sh"
 passed=0
 failed=0
 harness_errors=0
-E2E_DIR=$WORK/e2e
-rm -rf "$E2E_DIR" && mkdir -p "$E2E_DIR"
+E2E_DIR=$WORK/e2e # the logs of the last run, a folder a round and a test
 
 # ---- Verdicts ---------------------------------------------------------------
 
@@ -511,6 +511,14 @@ summary() {
 }
 
 main() {
+  if [ "${1:-}" = --list ]; then
+    printf '%s\n' "${ARTIFACT_TESTS[@]}" "${TESTS[@]}" "${ONCE[@]}"
+    return 0
+  elif [ $# -gt 0 ]; then
+    echo "run.sh: unknown argument '$1'; the options are --list and the E2E_ variables" >&2
+    return 2
+  fi
+  rm -rf "$E2E_DIR" && mkdir -p "$E2E_DIR"
   BUILD=""
   run_round artifacts "${ARTIFACT_TESTS[@]}"
   if ! wine_up || ! choose_rounds; then
@@ -537,4 +545,4 @@ main() {
   summary
 }
 
-main
+main "$@"
