@@ -2,53 +2,46 @@
 // stated time while a person presses the device's keys, then grades what the
 // device did against the link's rules. Along the way it withholds one FC for
 // a while, and closes and reopens the port once, to see how the device
-// copes with both.
+// copes with both (see conform_plan.h).
 #include <poll.h>
 #include <termios.h>
 
+#include <cmath>
 #include <cstdio>
 #include <deque>
-#include <map>
 #include <vector>
 
-#include "link_watch.h"
+#include "conform_plan.h"
+#include "conform_view.h"
 #include "modes.h"
+#include "outlet.h"
 #include "serial_port.h"
 #include "session.h"
-#include "transcript.h"
+#include "signals.h"
 
 namespace device {
 
 namespace {
-const double WITHHOLD_MS = 2000;  // the FC held back from one keystroke
-const double CLOSED_MS = 1000;    // the port closed once
-const double WITHHOLD_AT = 0.2;   // of the run: the first keystroke after this
-const double CLOSE_AT = 0.6;      // of the run
 const int IDENTITY_DATA1 = 2, IDENTITY_DATA2 = 34;
-
-struct Grade {
-  enum Kind { PASS, WARN, FAIL } kind;
-  std::string rule, evidence;
-};
+const double PROMPT_AFTER_MS = 3000;  // without a keystroke, ask for some
+const size_t HOLD_BYTES = 4096;
 
 // The program's side: answers at each tick as the program does, every
 // waiting message but at most one keystroke.
-struct ProgramSide {
-  SerialPort &port;
-  LinkWatch &watch;
-  Transcript &out;
-  Clock::time_point start;
-  std::deque<Message> waiting;
-  uint8_t flags = 0;
+class ProgramSide {
+ public:
+  ProgramSide(Outlet &toDevice, ConformView &view, RunClock &clock)
+      : toDevice_(toDevice), view_(view), clock_(clock) {}
 
-  double now() const { return msSince(start); }
+  std::deque<Message> waiting;
+
   void send(const std::vector<uint8_t> &bytes) {
-    if (!port.isOpen() || !port.write(bytes)) return;
-    double ms = now();
-    for (uint8_t b : bytes)
-      for (const Sighting &s : watch.feed(Side::Program, b, ms)) out.sighting(s);
+    double ms = clock_.ms();
+    toDevice_.push(bytes, ms);
+    toDevice_.flush(ms);
+    view_.programBytes(bytes, ms);
   }
-  // Handles what waits; returns a keystroke to acknowledge, if one was taken.
+  // Handles what waits; true when a keystroke was taken (its FC is due).
   bool tick(bool keystrokesAllowed) {
     while (!waiting.empty()) {
       Message m = waiting.front();
@@ -56,183 +49,159 @@ struct ProgramSide {
       if (keystroke && !keystrokesAllowed) return false;
       waiting.pop_front();
       if (keystroke) return true;
-      if (m.command == MODIFIER_FLAGS) flags = m.data2;
-      if (m.command == QUERY_MODIFIERS) send(encode(MODIFIER_FLAGS, true, 0, flags));
+      if (m.command == MODIFIER_FLAGS) flags_ = m.data2;
+      if (m.command == QUERY_MODIFIERS) send(encode(MODIFIER_FLAGS, true, 0, flags_));
       if (m.command == IDENTIFY) send(encode(IDENTITY, true, IDENTITY_DATA1, IDENTITY_DATA2));
     }
     return false;
   }
+
+ private:
+  Outlet &toDevice_;
+  ConformView &view_;
+  RunClock &clock_;
+  uint8_t flags_ = 0;
 };
 
-// PASS when the rule was never broken, else FAIL with how often and the first time.
-Grade byRule(const std::vector<Warning> &warnings, const char *name, Rule rule,
-             const std::string &passEvidence) {
-  const Warning *first = nullptr;
-  int n = 0;
-  for (const Warning &w : warnings) {
-    if (w.rule != rule) continue;
-    if (n++ == 0) first = &w;
+class Run {
+ public:
+  Run(const ConformOptions &options, SerialPort &port, ConformView &view, ConformPlan &plan)
+      : runMs_((double)options.seconds * 1000),
+        port_(port),
+        view_(view),
+        plan_(plan),
+        toDevice_(HOLD_BYTES, false),
+        program_(toDevice_, view, clock_) {
+    toDevice_.setFd(port.fd());
   }
-  if (n == 0) return {Grade::PASS, name, passEvidence};
-  char count[64];
-  std::snprintf(count, sizeof count, "%d time%s; first at %.1f ms: ", n, n == 1 ? "" : "s",
-                first->atMs);
-  return {Grade::FAIL, name, count + first->evidence};
+  // Plays the program's side to the end; false when the device went away.
+  bool run();
+  double ms() const { return clock_.ms(); }
+
+ private:
+  bool readDevice(double ms);
+  void closeAndReopen(double ms);
+  void promptForKeys(double ms);
+  void tick(double ms);
+
+  double runMs_;
+  SerialPort &port_;
+  ConformView &view_;
+  ConformPlan &plan_;
+  RunClock clock_;
+  Outlet toDevice_;
+  ProgramSide program_;
+  double nextTickMs_ = TICK_MS;
+  double promptAtMs_ = PROMPT_AFTER_MS;
+  int keystrokesAtPrompt_ = 0;
+};
+
+bool Run::readDevice(double ms) {
+  std::vector<LineByte> bytes;
+  bool present = port_.readAvailable(&bytes);
+  std::vector<uint8_t> data;
+  for (const LineByte &b : bytes) data.push_back(b.byte);
+  for (const Message &m : view_.deviceBytes(data, ms)) program_.waiting.push_back(m);
+  for (const LineByte &b : bytes)
+    if (b.kind != LineByte::DATA) view_.lineError(b.kind, b.byte, ms);
+  return present;
+}
+
+void Run::closeAndReopen(double ms) {
+  if (plan_.closeDue(ms)) {
+    port_.close();
+    toDevice_.setFd(-1);
+    toDevice_.discard();
+    plan_.closed(ms);
+    view_.portClosed(ms);
+  }
+  if (plan_.reopenDue(ms)) {
+    std::string why;
+    if (port_.open(&why) != SerialPort::OPEN) {
+      view_.note(ms, "device-gone", "the port does not open again: " + why);
+      return;
+    }
+    // What arrived while it was closed is lost, as on a real port.
+    tcflush(port_.fd(), TCIFLUSH);
+    toDevice_.setFd(port_.fd());
+    program_.waiting.clear();
+    plan_.reopened();
+    view_.portReopened(ms);
+    promptAtMs_ = ms + PROMPT_AFTER_MS;
+    keystrokesAtPrompt_ = view_.keystrokes();
+  }
+}
+
+void Run::promptForKeys(double ms) {
+  if (promptAtMs_ < 0 || ms < promptAtMs_) return;
+  if (view_.keystrokes() == keystrokesAtPrompt_)
+    view_.note(ms, "prompt", "no keystroke yet: press keys on the device");
+  promptAtMs_ = -1;
+}
+
+void Run::tick(double ms) {
+  if (ms < nextTickMs_) return;
+  nextTickMs_ += TICK_MS;
+  if (!port_.isOpen() || !program_.tick(plan_.hold() != ConformPlan::HOLDING)) return;
+  if (plan_.withhold(ms)) {
+    view_.withheld(ms);
+    return;
+  }
+  program_.send(encode(KEY_DONE, false));
+}
+
+bool Run::run() {
+  for (double ms = clock_.ms(); !stopRequested && ms < runMs_; ms = clock_.ms()) {
+    closeAndReopen(ms);
+    pollfd p = {port_.isOpen() ? port_.fd() : -1,
+                (short)(POLLIN | (toDevice_.waitsForRoom() ? POLLOUT : 0)), 0};
+    poll(&p, 1, 10);
+    ms = clock_.ms();
+    if (port_.isOpen() && (p.revents & (POLLIN | POLLHUP | POLLERR)) && !readDevice(ms)) {
+      view_.note(ms, "device-gone", "the device has gone; the run ends");
+      return false;
+    }
+    if (port_.isOpen()) toDevice_.flush(ms);
+    view_.advance(ms);
+    // The withheld FC goes only to an open port: the plan keeps the port
+    // open while an FC is withheld.
+    if (plan_.releaseDue(ms) && port_.isOpen()) {
+      plan_.released();
+      view_.released(ms);
+      program_.send(encode(KEY_DONE, false));
+    }
+    promptForKeys(ms);
+    tick(ms);
+  }
+  return true;
 }
 }  // namespace
 
 int runConform(const ConformOptions &options) {
   Transcript out;
-  if (!options.log.empty() && !out.openLog(options.log))
-    return std::fprintf(stderr, "talliver-device: cannot write %s\n", options.log.c_str()), 2;
-  SerialPort port(options.port);
   std::string why;
-  if (!port.open(&why)) return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), 2;
+  if ((!options.log.empty() && !out.openLog(options.log, &why)) ||
+      (!options.record.empty() && !out.openRecord(options.record, &why)))
+    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
+  SerialPort port(options.port);
+  if (port.open(&why) != SerialPort::OPEN)
+    return std::fprintf(stderr, "talliver-device: --port %s\n", why.c_str()), EXIT_USAGE;
   stopOnSignals();
 
-  LinkWatch watch;
-  ProgramSide program{port, watch, out, Clock::now(), {}, 0};
-  std::vector<Warning> warnings;
-  std::map<int, int> commands;  // how many messages of each command
-  const double runMs = options.seconds * 1000.0;
-
-  // The FC withheld, and what the device did meanwhile.
-  enum { BEFORE, HOLDING, DONE } withhold = BEFORE;
-  double withheldAt = 0;
-  int sentWhileHeld = 0;
-  bool halfMessage = false;
-  // The port closed and reopened, and what came after.
-  enum { OPEN, CLOSED, REOPENED } reopen = OPEN;
-  double closedAt = 0, reopenedAt = 0;
-  int messagesAfter = 0, warningsAfter = 0;
-
+  ConformPlan plan((double)options.seconds * 1000);
+  RecordEntry start;
+  start.event = "start";
+  start.mode = "conform";
+  start.port = options.port;
+  start.seconds = options.seconds;
+  start.marksLineErrors = port.marksLineErrors();
+  out.record(start);
   out.line("conform: " + options.port + (port.note().empty() ? "" : " (" + port.note() + ")") +
            "; press the device's keys now, for " + std::to_string(options.seconds) + " s");
-  auto record = [&](const std::vector<Sighting> &sightings) {
-    for (const Sighting &s : sightings) {
-      // This side answers late on purpose (the withheld FC): not the device's doing.
-      if (s.isWarning && s.warning.rule == Rule::NoFc) continue;
-      out.sighting(s);
-      if (s.isWarning) {
-        warnings.push_back(s.warning);
-        if (reopen == REOPENED) warningsAfter++;
-        continue;
-      }
-      if (s.message.side != Side::Device) continue;
-      const Message &m = s.message.message;
-      commands[m.command]++;
-      if (withhold == HOLDING) sentWhileHeld++;
-      if (reopen == REOPENED) messagesAfter++;
-      program.waiting.push_back(m);
-    }
-  };
-
-  double nextTick = TICK_MS;
-  while (!stopRequested && program.now() < runMs) {
-    double now = program.now();
-    if (reopen == OPEN && now >= runMs * CLOSE_AT) {
-      port.close();
-      reopen = CLOSED;
-      closedAt = now;
-      out.line(transcriptLine(now, "==", "", "port closed for 1 s, as when the program restarts"));
-    }
-    if (reopen == CLOSED && now - closedAt >= CLOSED_MS) {
-      if (!port.open(&why)) return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), 2;
-      // What arrived while it was closed is lost, as on a real port.
-      tcflush(port.fd(), TCIFLUSH);
-      watch.restart();
-      program.waiting.clear();
-      reopen = REOPENED;
-      reopenedAt = now;
-      out.line(transcriptLine(now, "==", "", "port open again"));
-    }
-
-    pollfd p = {port.isOpen() ? port.fd() : -1, POLLIN, 0};
-    poll(&p, 1, 10);
-    now = program.now();
-    if (port.isOpen() && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
-      std::vector<uint8_t> bytes;
-      if (!port.readAvailable(&bytes) && bytes.empty())
-        return std::fprintf(stderr, "talliver-device: the device has gone\n"), 2;
-      for (uint8_t b : bytes) record(watch.feed(Side::Device, b, now));
-    }
-    record(watch.advance(now));
-
-    if (withhold == HOLDING && now - withheldAt >= WITHHOLD_MS) {
-      halfMessage = watch.deviceMessageOpen();
-      withhold = DONE;
-      out.line(transcriptLine(now, "==", "", "FC sent after being withheld"));
-      program.send(encode(KEY_DONE, false));
-    }
-    if (now < nextTick) continue;
-    nextTick += TICK_MS;
-    if (!port.isOpen() || !program.tick(withhold != HOLDING)) continue;
-    if (withhold == BEFORE && now >= runMs * WITHHOLD_AT) {
-      withhold = HOLDING;
-      withheldAt = now;
-      out.line(transcriptLine(now, "==", "", "FC withheld for 2 s"));
-      continue;
-    }
-    program.send(encode(KEY_DONE, false));
-  }
-
-  // The grades, one a rule.
-  std::vector<Grade> grades;
-  char text[200];
-  std::string seen;
-  for (auto &c : commands) seen += " " + std::to_string(c.first) + ":" + std::to_string(c.second);
-  std::snprintf(text, sizeof text, "%d messages (command:count%s)", watch.messages(Side::Device),
-                seen.c_str());
-  Grade forms = byRule(warnings, "forms", Rule::IgnoredCommand, text);
-  if (forms.kind == Grade::PASS) forms = byRule(warnings, "forms", Rule::OneByteData, text);
-  grades.push_back(forms);
-  grades.push_back(byRule(warnings, "header-bit7", Rule::HeaderBit7, "every header has bit 7 set"));
-  grades.push_back(
-      byRule(warnings, "data-bit7", Rule::DataBit7, "every data byte has bit 7 clear"));
-  grades.push_back(byRule(warnings, "gaps", Rule::SlowMessage, "every message within one tick"));
-  auto countOf = [&](int command) { return commands.count(command) ? commands[command] : 0; };
-  int keystrokes = countOf(KEY_STROKE) + countOf(SYS_KEY_STROKE);
-  if (keystrokes == 0) {
-    grades.push_back({Grade::WARN, "waits-for-fc", "no keystroke seen: press keys during the run"});
-  } else {
-    std::snprintf(text, sizeof text, "%d keystrokes, each after the FC of the one before",
-                  keystrokes);
-    grades.push_back(byRule(warnings, "waits-for-fc", Rule::KeyBeforeFc, text));
-  }
-  if (withhold == BEFORE) {
-    grades.push_back({Grade::WARN, "withheld-fc", "no keystroke came to withhold an FC from"});
-  } else if (halfMessage || withhold == HOLDING) {
-    grades.push_back(
-        {Grade::FAIL, "withheld-fc", "a message was left half sent while its FC was withheld"});
-  } else {
-    std::snprintf(text, sizeof text, "FC withheld %.0f ms: %s", WITHHOLD_MS,
-                  sentWhileHeld == 0 ? "the device waited and sent nothing"
-                                     : (std::to_string(sentWhileHeld) +
-                                        " whole messages meanwhile, none half sent")
-                                           .c_str());
-    grades.push_back({Grade::PASS, "withheld-fc", text});
-  }
-  if (reopen != REOPENED) {
-    grades.push_back({Grade::WARN, "reopen", "the run ended before the port was reopened"});
-  } else if (messagesAfter == 0) {
-    grades.push_back(
-        {Grade::WARN, "reopen", "no message after the port reopened: press keys after the pause"});
-  } else {
-    std::snprintf(text, sizeof text, "%d messages after the port reopened at %.1f ms, %s",
-                  messagesAfter, reopenedAt,
-                  warningsAfter == 0 ? "all clean" : "with warnings (see above)");
-    grades.push_back({warningsAfter == 0 ? Grade::PASS : Grade::FAIL, "reopen", text});
-  }
-
-  int passed = 0, failed = 0;
-  const char *kinds[] = {"PASS", "WARN", "FAIL"};
-  for (const Grade &g : grades) {
-    out.line(std::string(kinds[g.kind]) + "  " + g.rule + ": " + g.evidence);
-    (g.kind == Grade::FAIL ? failed : passed)++;
-  }
-  std::snprintf(text, sizeof text, "%d passed, %d failed", passed, failed);
-  out.line(text);
-  return failed == 0 ? 0 : 1;
+  ConformView view(out, port.marksLineErrors(), plan.canWithhold());
+  Run run(options, port, view, plan);
+  run.run();
+  return view.end(run.ms());
 }
 
 }  // namespace device

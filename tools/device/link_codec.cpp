@@ -5,6 +5,8 @@
 #include <cstring>
 #include <map>
 
+#include "format.h"
+
 namespace device {
 
 std::vector<uint8_t> encode(int command, bool threeByte, int data1, int data2) {
@@ -45,12 +47,6 @@ std::string flagsText(uint8_t flags) {
     if (flags & (1 << bit)) text += std::string(text.empty() ? "" : "+") + names[bit];
   return text.empty() ? "none" : text;
 }
-
-std::string format(const char *pattern, int a, int b) {
-  char text[96];
-  std::snprintf(text, sizeof text, pattern, a, b);
-  return text;
-}
 }  // namespace
 
 std::string describe(const Message &m) {
@@ -59,12 +55,12 @@ std::string describe(const Message &m) {
     case KEY_DONE: return "key done";
     case IDENTITY: return format("identity %d, %d", m.data1, m.data2);
     case MODIFIER_FLAGS:
-      return format("modifier flags 0x%02X", m.data2, 0) + " (" + flagsText(m.data2) + ")";
+      return format("modifier flags 0x%02X", m.data2) + " (" + flagsText(m.data2) + ")";
     case KEY_STROKE:
     case SYS_KEY_STROKE:
       return std::string(m.command == KEY_STROKE ? "key stroke" : "system key stroke") +
              format(" scan 0x%02X, vk 0x%02X", m.data1, m.data2);
-    default: return format("command %d", m.command, 0) + (oneByte ? " (one byte)" : "");
+    default: return format("command %d", m.command) + (oneByte ? " (one byte)" : "");
   }
 }
 
@@ -164,7 +160,7 @@ std::string describeRequest(const Message &m) {
     case KEY_STROKE: return "key " + keyLabel(m.data2, m.data1);
     case SYS_KEY_STROKE: return "system key " + keyLabel(m.data2, m.data1);
     case MODIFIER_FLAGS:
-      return format("set flags 0x%02X", m.data2, 0) + " (" + flagsText(m.data2) + ")";
+      return format("set flags 0x%02X", m.data2) + " (" + flagsText(m.data2) + ")";
     case QUERY_MODIFIERS: return "query flags";
     case IDENTIFY: return "identify";
     default: return describe(m);

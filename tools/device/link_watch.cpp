@@ -1,22 +1,14 @@
 #include "link_watch.h"
 
-#include <algorithm>
-#include <cstdio>
-
+#include "format.h"
 #include "session.h"
 
 namespace device {
 
 namespace {
-const char *RULE_NAMES[RULE_COUNT] = {"key-before-fc", "header-bit7",     "data-bit7",
-                                      "slow-message",  "ignored-command", "one-byte-data",
-                                      "no-fc"};
-
-std::string format(const char *pattern, double a, double b = 0) {
-  char text[160];
-  std::snprintf(text, sizeof text, pattern, a, b);
-  return text;
-}
+const char *RULE_NAMES[RULE_COUNT] = {
+    "key-before-fc", "header-bit7", "data-bit7",  "slow-message", "ignored-command",
+    "one-byte-data", "no-fc",       "incomplete", "parity-error", "break"};
 
 bool isKeystroke(int command) { return command == KEY_STROKE || command == SYS_KEY_STROKE; }
 }  // namespace
@@ -28,83 +20,120 @@ std::string warningLine(const Warning &w) {
                         std::string("warning ") + ruleName(w.rule) + ": " + w.evidence);
 }
 
-void LinkWatch::warn(std::vector<Sighting> *out, Rule rule, double ms,
-                     const std::string &evidence) {
+Warning LinkWatch::warning(Rule rule, double ms, const std::string &evidence) {
   warnings_[(int)rule]++;
+  return {rule, ms, evidence};
+}
+
+void LinkWatch::emit(std::vector<Sighting> *out, const Warning &w) {
   Sighting s = {};
   s.isWarning = true;
-  s.warning = {rule, ms, evidence};
+  s.warning = w;
   out->push_back(s);
 }
 
 std::vector<Sighting> LinkWatch::feed(Side side, uint8_t byte, double ms) {
   std::vector<Sighting> out = advance(ms);
   Stream &stream = sides_[(int)side];
-  if (side == Side::Device) {
-    if (stream.position == 0 && !(byte & 0x80))
-      warn(&out, Rule::HeaderBit7, ms,
-           "header byte " + hex({byte}) +
-               " has bit 7 clear; the program takes it as a header "
-               "anyway");
-    if (stream.position > 0 && (byte & 0x80))
-      warn(&out, Rule::DataBit7, ms,
-           "data byte " + hex({byte}) +
-               " has bit 7 set; the program keeps it and ORs the "
-               "header's bit in");
-  }
-  if (stream.position == 0) stream.firstMs = ms;
+  bool header = stream.open.bytes.empty();
+  if (side == Side::Device && header && !(byte & 0x80))
+    stream.held.push_back(warning(Rule::HeaderBit7, ms,
+                                  "header byte " + hex({byte}) +
+                                      " has bit 7 clear; the program takes it as a header anyway"));
+  if (side == Side::Device && !header && (byte & 0x80))
+    stream.held.push_back(warning(Rule::DataBit7, ms,
+                                  "data byte " + hex({byte}) +
+                                      " has bit 7 set; the program keeps it and ORs the "
+                                      "header's bit in"));
+  stream.open.bytes.push_back(byte);
+  stream.open.byteMs.push_back(ms);
   auto message = stream.decoder.feed(byte);
-  if (!message) {
-    stream.position++;
-    return out;
-  }
-  stream.position = 0;
+  if (!message) return out;
+
   messages_[(int)side]++;
   Sighting s = {};
-  s.message = {side, *message, stream.firstMs, ms};
+  s.message = {side, *message, stream.open.byteMs};
   out.push_back(s);
+  for (const Warning &w : stream.held) emit(&out, w);
+  stream.held.clear();
+  stream.open = {};
+  bool incompleteReported = stream.reportedIncomplete;
+  stream.reportedIncomplete = false;
   if (side == Side::Device) {
-    checkDeviceMessage(s.message, &out);
+    checkDeviceMessage(s.message, incompleteReported, &out);
   } else if (message->command == KEY_DONE && !unacknowledged_.empty()) {
-    fcLatencies_.push_back(ms - unacknowledged_.front().sentMs);
+    fcLatencies_.push_back(ms - unacknowledged_.front());
     unacknowledged_.pop_front();
   }
   return out;
 }
 
-void LinkWatch::checkDeviceMessage(const TimedMessage &m, std::vector<Sighting> *out) {
+void LinkWatch::checkDeviceMessage(const TimedMessage &m, bool incompleteReported,
+                                   std::vector<Sighting> *out) {
   const Message &message = m.message;
-  if (m.lastMs - m.firstMs > TICK_MS)
-    warn(out, Rule::SlowMessage, m.lastMs,
-         format("the message's bytes span %.0f ms, more than a tick (%.0f ms)",
-                m.lastMs - m.firstMs, TICK_MS));
+  double span = m.lastMs() - m.firstMs();
+  // One that was already reported incomplete is not reported again.
+  if (span > TICK_MS && !incompleteReported)
+    emit(out, warning(Rule::SlowMessage, m.lastMs(),
+                      format("the message's bytes span %.0f ms, more than a tick (%.0f ms)", span,
+                             TICK_MS)));
   if (message.command < KEY_STROKE || message.command > IDENTIFY)
-    warn(out, Rule::IgnoredCommand, m.lastMs,
-         "command " + std::to_string(message.command) + " means nothing to the program");
+    emit(out, warning(Rule::IgnoredCommand, m.lastMs(),
+                      format("command %d means nothing to the program", message.command)));
   if (message.bytes.size() == 1 &&
       (isKeystroke(message.command) || message.command == MODIFIER_FLAGS))
-    warn(out, Rule::OneByteData, m.lastMs,
-         "a one-byte keystroke or flag request takes its data from the previous message");
+    emit(out,
+         warning(Rule::OneByteData, m.lastMs(),
+                 "a one-byte keystroke or flag request takes its data from the previous message"));
   if (!isKeystroke(message.command)) return;
   if (!unacknowledged_.empty())
-    warn(out, Rule::KeyBeforeFc, m.lastMs,
-         format("keystroke sent %.0f ms after the previous one, before its FC",
-                m.lastMs - unacknowledged_.back().sentMs));
-  unacknowledged_.push_back({m.lastMs, false});
+    emit(out, warning(Rule::KeyBeforeFc, m.lastMs(),
+                      format("keystroke sent %.0f ms after the previous one, before its FC",
+                             m.lastMs() - unacknowledged_.back())));
+  unacknowledged_.push_back(m.lastMs());
 }
 
-void LinkWatch::restart() {
+std::vector<Sighting> LinkWatch::lineError(Rule rule, uint8_t byte, double ms) {
+  std::vector<Sighting> out = advance(ms);
+  if (rule == Rule::LineBreak)
+    emit(&out, warning(rule, ms, "a break: the line held low for longer than a byte"));
+  else
+    emit(&out, warning(rule, ms,
+                       "byte " + hex({byte}) +
+                           " arrived with a parity or framing error: is the device at 9600 8O1?"));
+  return out;
+}
+
+std::vector<Sighting> LinkWatch::restart() {
+  std::vector<Sighting> out;
+  for (Stream &stream : sides_)
+    for (const Warning &w : stream.held) emit(&out, w);
   sides_ = {};
   unacknowledged_.clear();
+  return out;
 }
 
 std::vector<Sighting> LinkWatch::advance(double ms) {
   std::vector<Sighting> out;
-  for (Keystroke &k : unacknowledged_) {
-    if (k.warned || ms - k.sentMs <= 2 * TICK_MS) continue;
-    k.warned = true;
-    warn(&out, Rule::NoFc, ms,
-         format("no FC %.0f ms after the keystroke sent at %.1f ms", 2 * TICK_MS, k.sentMs));
+  // A keystroke left without an FC is reported once, at the moment its two
+  // ticks ran out, and then forgotten: it does not count against later ones.
+  while (!unacknowledged_.empty() && ms - unacknowledged_.front() > 2 * TICK_MS) {
+    double sent = unacknowledged_.front();
+    unacknowledged_.pop_front();
+    emit(&out,
+         warning(Rule::NoFc, sent + 2 * TICK_MS,
+                 format("no FC %.0f ms after the keystroke sent at %.1f ms", 2 * TICK_MS, sent)));
+  }
+  Stream &device = sides_[(int)Side::Device];
+  if (!device.open.bytes.empty() && !device.reportedIncomplete &&
+      ms - device.open.byteMs.back() > TICK_MS) {
+    device.reportedIncomplete = true;
+    size_t have = device.open.bytes.size();
+    emit(&out, warning(Rule::Incomplete, device.open.byteMs.back() + TICK_MS,
+                       format("%s, no %s byte after %.0f ms", hex(device.open.bytes).c_str(),
+                              have == 1 ? "second" : "third", TICK_MS)));
+    for (const Warning &w : device.held) emit(&out, w);
+    device.held.clear();
   }
   return out;
 }

@@ -9,105 +9,84 @@
 // tap: relays between a real device's serial port and the program's COM
 // port, printing what crosses a message at a time, with warnings.
 // conform: plays the program's side against a real device and grades it.
+// grade: grades a record that tap or conform made, again.
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "modes.h"
+#include "options.h"
 #include "pty_line.h"
 #include "script.h"
 #include "session.h"
+#include "signals.h"
 
 using namespace device;
 
 namespace {
-void printUsage(std::FILE *out) {
+void printUsage() {
   std::fputs(
-      "usage: talliver-device --link PATH [--timeout MS] COMMAND... | -\n"
-      "       talliver-device tap --port DEVICE --link PATH [--log FILE] [--seconds N]\n"
-      "       talliver-device conform --port DEVICE [--log FILE] [--seconds N]\n"
-      "  --link PATH   the program's COM port: a symbolic link pointed at this pty\n"
-      "  --timeout MS  how long to wait for each answer (default 3000)\n"
-      "  -             read the commands from standard input, one a line\n"
-      "  --port DEVICE the device's serial port, any tty (/dev/ttyUSB0), set to 9600 8O1 raw\n"
-      "  --log FILE    write the same lines to FILE as well\n"
-      "  --seconds N   tap: stop after N s (default: at Ctrl+C); conform: run N s (default 60)\n"
+      "usage: talliver-device --link PATH [--timeout MS] [--line-rate] COMMAND... | -\n"
+      "       talliver-device tap --port DEVICE --link PATH [--log FILE] [--record FILE]\n"
+      "                           [--seconds N] [--line-rate]\n"
+      "       talliver-device conform --port DEVICE [--log FILE] [--record FILE] [--seconds N]\n"
+      "       talliver-device grade FILE\n"
+      "  --link PATH    the program's COM port: a symbolic link pointed at this tool's pty;\n"
+      "                 only a link to a pty is ever replaced, and it is removed at the end\n"
+      "  --timeout MS   how long to wait for each answer (default 3000)\n"
+      "  --line-rate    pace bytes as 9600 8O1 does, 1.15 ms a byte, both ways\n"
+      "  -              read the commands from standard input, one a line\n"
+      "  --port DEVICE  the device's serial port, any tty (/dev/ttyUSB0), set to 9600 8O1 raw\n"
+      "  --log FILE     write the same lines to FILE as well\n"
+      "  --record FILE  write a JSON record, one object a line, for `grade` and other tools\n"
+      "  --seconds N    tap: stop after N s (default: at Ctrl+C); conform: run N s (default 60)\n"
       "tap relays every byte both ways unchanged and prints one line a message, with a\n"
       "warning (grep 'warning') where the device breaks the link's rules; conform plays the\n"
-      "program's side while you press the device's keys, then prints PASS/WARN/FAIL a rule.\n"
+      "program's side while you press the device's keys, then grades each rule PASS, FAIL\n"
+      "or NOT GRADED (exit 0 all passed, 1 a failure, 3 something not graded); grade does\n"
+      "the same again from a record. Exit 2: bad options, or a port or file that cannot be used.\n"
       "commands (one argument each, quoted when it has blanks):\n",
-      out);
-  printCommandHelp(out);
+      stdout);
+  printCommandHelp(stdout);
 }
 
-// tap and conform: their options after the mode's name.
-int runMode(const std::string &mode, int argc, char **argv) {
-  TapOptions tap;
-  ConformOptions conform;
-  for (int i = 2; i < argc; i++) {
-    std::string a = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (a == "--port" && hasValue)
-      tap.port = conform.port = argv[++i];
-    else if (a == "--link" && hasValue && mode == "tap")
-      tap.link = argv[++i];
-    else if (a == "--log" && hasValue)
-      tap.log = conform.log = argv[++i];
-    else if (a == "--seconds" && hasValue)
-      tap.seconds = conform.seconds = std::atoi(argv[++i]);
-    else
-      return printUsage(stderr), 2;
-  }
-  if (tap.port.empty() || (mode == "tap" && tap.link.empty()) || conform.seconds <= 0)
-    return printUsage(stderr), 2;
-  try {
-    return mode == "tap" ? runTap(tap) : runConform(conform);
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "talliver-device: %s\n", e.what());
-    return 2;
-  }
+int runScript(const Options &o) {
+  std::vector<std::string> commands = o.commands;
+  if (o.fromStdin)
+    for (std::string l; std::getline(std::cin, l);) commands.push_back(l);
+  PtyLine line(o.link, PtyLine::SIMULATOR, o.lineRate);
+  removeLinkOnSignals(o.link, line.slaveName());
+  Session session;
+  session.line = &line;
+  session.answerTimeoutMs = (int)o.timeoutMs;
+  std::printf("device: %s -> %s%s\n", o.link.c_str(), line.slaveName().c_str(),
+              o.lineRate ? " (paced as 9600 8O1)" : "");
+  std::fflush(stdout);
+  for (const std::string &command : commands)
+    if (!runCommand(session, command)) return EXIT_FAILED;
+  return EXIT_PASSED;
 }
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc > 1 && (std::string(argv[1]) == "tap" || std::string(argv[1]) == "conform"))
-    return runMode(argv[1], argc, argv);
-  std::string link;
-  int timeout = 3000;
-  std::vector<std::string> commands;
-  bool fromStdin = false;
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    if (a == "--link" && i + 1 < argc)
-      link = argv[++i];
-    else if (a == "--timeout" && i + 1 < argc)
-      timeout = std::atoi(argv[++i]);
-    else if (a == "-")
-      fromStdin = true;
-    else if (a == "-h" || a == "--help")
-      return printUsage(stdout), 0;
-    else
-      commands.push_back(a);
+  Options options;
+  std::string why;
+  if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &why)) {
+    std::fprintf(stderr, "talliver-device: %s; see --help\n", why.c_str());
+    return EXIT_USAGE;
   }
-  if (link.empty()) return printUsage(stderr), 2;
-
   try {
-    PtyLine line(link);
-    Session session;
-    session.line = &line;
-    session.answerTimeoutMs = timeout;
-    std::printf("device: %s -> %s\n", link.c_str(), line.slaveName().c_str());
-    std::fflush(stdout);
-    if (fromStdin)
-      for (std::string l; std::getline(std::cin, l);) commands.push_back(l);
-    for (const std::string &command : commands)
-      if (!runCommand(session, command)) return 1;
-    return 0;
+    switch (options.mode) {
+      case Options::HELP: return printUsage(), EXIT_PASSED;
+      case Options::TAP: return runTap(options.tap);
+      case Options::CONFORM: return runConform(options.conform);
+      case Options::GRADE: return runGrade(options.gradeFile);
+      case Options::SCRIPT: return runScript(options);
+    }
   } catch (const std::exception &e) {
     std::fprintf(stderr, "talliver-device: %s\n", e.what());
-    return 2;
   }
+  return EXIT_USAGE;
 }

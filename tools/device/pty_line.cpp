@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
+#include "link_file.h"
+#include "paced_pump.h"
 #include "write_all.h"
 
 namespace device {
@@ -21,47 +22,73 @@ void check(bool ok, const char *what) {
 }
 }  // namespace
 
-PtyLine::PtyLine(const std::string &link) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+PtyLine::PtyLine(const std::string &link, Kind kind, bool paced) : link_(link) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   check(master_ >= 0, "posix_openpt");
   check(grantpt(master_) == 0 && unlockpt(master_) == 0, "grantpt/unlockpt");
   slave_ = ptsname(master_);
-  slaveKeeper_ = open(slave_.c_str(), O_RDWR | O_NOCTTY);
-  check(slaveKeeper_ >= 0, "open slave");
 
-  // A serial line neither echoes nor gathers lines; a pty's line discipline
-  // does both until the program configures the port, so those two go. The
-  // rest (XON/XOFF on, among them) stays as a fresh pty has it: passing every
-  // byte is the program's job.
+  // Terminal settings made through the master apply to the slave.
   termios tio;
-  check(tcgetattr(slaveKeeper_, &tio) == 0, "tcgetattr");
-  tio.c_lflag &= ~(ECHO | ECHONL | ICANON);
-  check(tcsetattr(slaveKeeper_, TCSANOW, &tio) == 0, "tcsetattr");
+  check(tcgetattr(master_, &tio) == 0, "tcgetattr");
+  if (kind == PORT) {
+    // A serial port passes every byte as it comes, set up or not.
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  } else {
+    // A serial line neither echoes nor gathers lines; a pty's line discipline
+    // does both until the program configures the port, so those two go. The
+    // rest (XON/XOFF on, among them) stays as a fresh pty has it: passing
+    // every byte is the program's job.
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON);
+  }
+  check(tcsetattr(master_, TCSANOW, &tio) == 0, "tcsetattr");
 
-  // Replace the link atomically, so the program never sees it missing.
-  std::string temporary = link + ".new";
-  unlink(temporary.c_str());
-  check(symlink(slave_.c_str(), temporary.c_str()) == 0, "symlink");
-  check(rename(temporary.c_str(), link.c_str()) == 0, "rename link");
+  slaveKeeper_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  check(slaveKeeper_ >= 0, "open slave");
+  if (kind == PORT) {
+    // Once opened and closed, the master reports a hang-up for as long as
+    // nobody holds the slave: that is how the tap sees the program.
+    close(slaveKeeper_);
+    slaveKeeper_ = -1;
+  }
+
+  std::string why;
+  if (!pointLinkAt(link, slave_, &why)) {
+    if (slaveKeeper_ >= 0) close(slaveKeeper_);
+    close(master_);
+    throw std::runtime_error("--link " + why);
+  }
+  if (paced) pump_.reset(new PacedPump(master_));
 }
 
 PtyLine::~PtyLine() {
+  pump_.reset();
+  removeLinkTo(link_, slave_);
   if (slaveKeeper_ >= 0) close(slaveKeeper_);
   if (master_ >= 0) close(master_);
 }
 
+bool PtyLine::programHolds() const {
+  pollfd p = {master_, 0, 0};
+  poll(&p, 1, 0);
+  return !(p.revents & POLLHUP);
+}
+
 void PtyLine::write(const std::vector<uint8_t> &bytes) {
+  if (pump_) return pump_->send(bytes);
   check(writeAll(master_, bytes.data(), bytes.size()), "write");
 }
 
 void PtyLine::clearParity() {
   termios tio;
-  if (tcgetattr(slaveKeeper_, &tio) != 0 || !(tio.c_cflag & (PARENB | PARODD))) return;
+  if (tcgetattr(master_, &tio) != 0 || !(tio.c_cflag & (PARENB | PARODD))) return;
   tio.c_cflag &= ~(PARENB | PARODD);
-  tcsetattr(slaveKeeper_, TCSANOW, &tio);
+  tcsetattr(master_, TCSANOW, &tio);
 }
 
 size_t PtyLine::tryWrite(const std::vector<uint8_t> &bytes) {
+  if (pump_) return pump_->trySend(bytes);
   for (;;) {
     ssize_t n = ::write(master_, bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
@@ -72,6 +99,7 @@ size_t PtyLine::tryWrite(const std::vector<uint8_t> &bytes) {
 }
 
 std::vector<uint8_t> PtyLine::read(std::chrono::steady_clock::time_point deadline) {
+  if (pump_) return pump_->receive(deadline);
   using namespace std::chrono;
   for (;;) {
     auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
@@ -87,5 +115,7 @@ std::vector<uint8_t> PtyLine::read(std::chrono::steady_clock::time_point deadlin
     return std::vector<uint8_t>(buffer, buffer + n);
   }
 }
+
+size_t PtyLine::mostWaiting() const { return pump_ ? pump_->mostWaiting() : 0; }
 
 }  // namespace device

@@ -4,21 +4,38 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace device {
 
+class PacedPump;
+
 class PtyLine {
  public:
-  // Creates the pty and points `link` at its slave (replacing any old link).
-  explicit PtyLine(const std::string &link);
+  enum Kind {
+    // The simulator's line: bytes sent before the program opens the port wait
+    // for it, and the pty keeps XON/XOFF on until the program turns it off,
+    // so a program that forgets to is caught.
+    SIMULATOR,
+    // The tap's: raw from the moment it exists, and it tells whether a
+    // program holds it, so that bytes for a closed port can be dropped.
+    PORT,
+  };
+  // Creates the pty and points `link` at its slave (see link_file.h);
+  // throws with one line naming the path when it may not. `paced`: at
+  // 9600 8O1's pace both ways (SIMULATOR only; the tap paces itself).
+  PtyLine(const std::string &link, Kind kind, bool paced = false);
+  // Closes the pty and removes the link.
   ~PtyLine();
   PtyLine(const PtyLine &) = delete;
   PtyLine &operator=(const PtyLine &) = delete;
 
   const std::string &slaveName() const { return slave_; }
   int fd() const { return master_; }
+  // A program has the port open (PORT only).
+  bool programHolds() const;
   // Writes all of the bytes, waiting while the line's buffer is full.
   void write(const std::vector<uint8_t> &bytes);
   // Writes what fits in the line's buffer now; returns how many bytes.
@@ -29,11 +46,14 @@ class PtyLine {
   void clearParity();
   // Bytes the program wrote, waiting at most until the deadline for the first.
   std::vector<uint8_t> read(std::chrono::steady_clock::time_point deadline);
+  // Paced: the most bytes seen waiting in the program's output at once.
+  size_t mostWaiting() const;
 
  private:
   int master_ = -1;
-  int slaveKeeper_ = -1;  // keeps the line up while the program reopens it
-  std::string slave_;
+  int slaveKeeper_ = -1;  // SIMULATOR: keeps the line up while the program reopens it
+  std::string slave_, link_;
+  std::unique_ptr<PacedPump> pump_;
 };
 
 }  // namespace device

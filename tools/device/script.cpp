@@ -8,21 +8,20 @@
 #include <unistd.h>
 
 #include "measure.h"
+#include "numbers.h"
 
 namespace device {
 
 namespace {
-bool parseNumber(const std::string &text, int *value, int base = 10) {
-  char *end;
-  long v = std::strtol(text.c_str(), &end, base);
-  if (text.empty() || *end) return false;
+// Whole numbers (times, counts) and hex bytes, parsed strictly: "5x" is no number.
+bool parseNumber(const std::string &text, int *value) {
+  long v;
+  if (!parseWhole(text, 0, 24L * 3600 * 1000, &v)) return false;
   *value = (int)v;
   return true;
 }
 
-bool parseByte(const std::string &text, int *value) {
-  return parseNumber(text, value, 16) && *value >= 0 && *value <= 255;
-}
+bool parseByte(const std::string &text, int *value) { return parseHexByte(text, value); }
 
 // Splits "A B" into its first word and the rest.
 void splitFirst(const std::string &arg, std::string *first, std::string *rest) {

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include <time.h>
@@ -10,6 +11,8 @@ namespace device {
 double msSince(Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
+
+double RunClock::ms() const { return std::round(msSince(start) * 1000) / 1000; }
 
 std::string transcriptLine(double ms, const char *arrow, const std::string &bytes,
                            const std::string &what) {

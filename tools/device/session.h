@@ -31,6 +31,13 @@ struct Session {
 
 double msSince(Clock::time_point t);
 
+// A run's clock, in milliseconds to the whole microsecond, as a record keeps
+// times: grading a record again then computes exactly what the run did.
+struct RunClock {
+  Clock::time_point start = Clock::now();
+  double ms() const;
+};
+
 // One transcript line: "  1234.5 -> 84 1E 41  key a".
 std::string transcriptLine(double ms, const char *arrow, const std::string &bytes,
                            const std::string &what);

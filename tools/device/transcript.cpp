@@ -1,46 +1,130 @@
 #include "transcript.h"
 
-#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
 
 #include "session.h"
 
 namespace device {
 
-volatile bool stopRequested = false;
+long long microseconds(double ms) { return std::llround(ms * 1000); }
+
+const char *sideName(Side side) { return side == Side::Device ? "device" : "program"; }
 
 namespace {
-void requestStop(int) { stopRequested = true; }
-}  // namespace
-
-void stopOnSignals() {
-  std::signal(SIGINT, requestStop);
-  std::signal(SIGTERM, requestStop);
+std::unique_ptr<LineSink> openSink(const std::string &option, const std::string &path,
+                                   std::string *why) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *why = option + " " + path + ": cannot write: " + std::strerror(errno);
+    return nullptr;
+  }
+  return std::unique_ptr<LineSink>(new LineSink(fd, true));
 }
 
-bool Transcript::openLog(const std::string &path) {
-  log_ = std::fopen(path.c_str(), "w");
+std::vector<long long> byteTimes(const std::vector<double> &ms) {
+  std::vector<long long> us;
+  for (double t : ms) us.push_back(microseconds(t));
+  return us;
+}
+
+std::string ruleAndEvidence(const Warning &w) {
+  return std::string(ruleName(w.rule)) + ": " + w.evidence;
+}
+
+std::string messageLine(const TimedMessage &m) {
+  bool fromDevice = m.side == Side::Device;
+  return transcriptLine(m.lastMs(), fromDevice ? "->" : "<-", hex(m.message.bytes),
+                        fromDevice ? describeRequest(m.message) : describe(m.message));
+}
+}  // namespace
+
+Transcript::Transcript() : stdout_(new LineSink(STDOUT_FILENO, false)) {}
+
+bool Transcript::openLog(const std::string &path, std::string *why) {
+  log_ = openSink("--log", path, why);
   return log_ != nullptr;
 }
 
-Transcript::~Transcript() {
-  if (log_) std::fclose(log_);
+bool Transcript::openRecord(const std::string &path, std::string *why) {
+  record_ = openSink("--record", path, why);
+  return record_ != nullptr;
 }
 
 void Transcript::line(const std::string &text) {
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-  if (log_) {
-    std::fprintf(log_, "%s\n", text.c_str());
-    std::fflush(log_);
-  }
+  stdout_->line(text);
+  if (log_) log_->line(text);
 }
 
-void Transcript::sighting(const Sighting &s) {
-  if (s.isWarning) return line(warningLine(s.warning));
-  const TimedMessage &m = s.message;
-  bool fromDevice = m.side == Side::Device;
-  line(transcriptLine(m.lastMs, fromDevice ? "->" : "<-", hex(m.message.bytes),
-                      fromDevice ? describeRequest(m.message) : describe(m.message)));
+void Transcript::record(const RecordEntry &entry) {
+  if (record_) record_->line(recordLine(entry));
+}
+
+void Transcript::event(double ms, const std::string &event, const std::string &what,
+                       const std::string &dir, const std::vector<uint8_t> &bytes) {
+  RecordEntry e;
+  e.us = microseconds(ms);
+  e.event = event;
+  e.dir = dir;
+  e.bytes = bytes;
+  e.meaning = what;
+  this->event(e);
+}
+
+void Transcript::event(const RecordEntry &entry) {
+  line(transcriptLine((double)entry.us / 1000, "==", "", entry.meaning));
+  record(entry);
+}
+
+void Transcript::sightings(const std::vector<Sighting> &batch) {
+  // Warnings after a message in one batch are about that message.
+  RecordEntry pending;
+  auto flush = [&] {
+    if (!pending.event.empty()) record(pending);
+    pending = RecordEntry();
+  };
+  for (const Sighting &s : batch) {
+    if (s.isWarning) {
+      line(warningLine(s.warning));
+      if (pending.event.empty()) {
+        pending.us = microseconds(s.warning.atMs);
+        pending.event = "warning";
+        pending.dir = sideName(Side::Device);
+        pending.warnings = {ruleAndEvidence(s.warning)};
+        flush();
+      } else {
+        pending.warnings.push_back(ruleAndEvidence(s.warning));
+      }
+      continue;
+    }
+    flush();
+    const TimedMessage &m = s.message;
+    std::string text = messageLine(m);
+    line(text);
+    pending.us = microseconds(m.firstMs());
+    pending.event = "message";
+    pending.dir = sideName(m.side);
+    pending.bytes = m.message.bytes;
+    pending.byteUs = byteTimes(m.byteMs);
+    pending.meaning = m.side == Side::Device ? describeRequest(m.message) : describe(m.message);
+  }
+  flush();
+}
+
+void Transcript::partial(Side side, const OpenMessage &open) {
+  if (open.bytes.empty()) return;
+  RecordEntry e;
+  e.us = microseconds(open.byteMs.front());
+  e.event = "partial";
+  e.dir = sideName(side);
+  e.bytes = open.bytes;
+  e.byteUs = byteTimes(open.byteMs);
+  e.meaning = "a message begun and never ended";
+  record(e);
 }
 
 }  // namespace device
