@@ -22,11 +22,7 @@ IDLE=${2:-60}
 SOAK=${3:-300}
 FLOOD_MS=20000
 
-source tools/e2e/wine-env.sh
-trap wine_down EXIT
-wine_up >/dev/null
-B=$WORK/bench
-rm -rf "$B" && mkdir -p "$B"
+source bench/bench_env.sh
 
 percentiles() { # stdin: one number a line; prints "p50 p99 max"
   sort -n | awk '{v[NR]=$1} END {
@@ -40,18 +36,7 @@ cpu_ticks() { # utime+stime of a process, in clock ticks
 
 resident_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
 
-# Starts a device script, then the program, in a folder of the run's own,
-# $B/NAME; skips the notice. Device scripts touch $B/NAME/polling once the
-# identify is answered.
-start_run() { # NAME DEVICE-COMMAND...
-  local name=$1
-  shift
-  mkdir -p "$B/$name"
-  start_device "$COM_LINK" "$B/$name.device" "$@"
-  device_pid=$DEVICE_PID
-  start_program "$B/$name.program"
-  winctl notice-ok >/dev/null
-}
+# Device scripts touch $B/NAME/polling once the identify is answered.
 
 # 1. Latency into a focused window.
 start_run latency "identify 40000" "run touch $B/latency/polling" "wait-file $B/latency/go" \

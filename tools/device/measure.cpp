@@ -93,6 +93,11 @@ bool flood(Session &s, int ms, int byte) {
   std::printf("flood: %ld bytes of 0x%02X in %d ms, %ld answers; answers each second:", sent, value,
               ms, answers);
   for (size_t i = 0; i + 1 < answersPerSecond.size(); i++) std::printf(" %ld", answersPerSecond[i]);
+  // Paced, the line takes the program's output no faster than it carries
+  // it; what the program wrote beyond that waited in the line.
+  if (s.line->paced())
+    std::printf("; the program's output waiting in the line: up to %zu bytes",
+                s.line->mostWaiting());
   std::printf("\n");
   std::fflush(stdout);
   return true;

@@ -46,6 +46,7 @@ class PtyLine {
   void clearParity();
   // Bytes the program wrote, waiting at most until the deadline for the first.
   std::vector<uint8_t> read(std::chrono::steady_clock::time_point deadline);
+  bool paced() const { return pump_ != nullptr; }
   // Paced: the most bytes seen waiting in the program's output at once.
   size_t mostWaiting() const;
 
