@@ -53,7 +53,7 @@ std::vector<Grade> judge(const std::vector<Step> &steps, bool marks = false,
         watch.restart();
         j.portReopened(s.ms);
         break;
-      case Step::LINE_ERROR: take(watch.lineError(device::Rule::ParityError, 0x41, s.ms)); break;
+      case Step::LINE_ERROR: take(watch.lineError(device::LineByte::BAD, 0x41, s.ms)); break;
     }
   }
   take(watch.advance(60000));

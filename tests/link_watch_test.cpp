@@ -180,8 +180,8 @@ TEST(LinkWatchTest, ByteWarningsFollowTheirMessage) {
 
 TEST(LinkWatchTest, LineErrorsAreWarningsOfTheirOwn) {
   LinkWatch w;
-  auto parity = w.lineError(Rule::ParityError, 0x41, 5);
-  auto lineBreak = w.lineError(Rule::LineBreak, 0x00, 6);
+  auto parity = w.lineError(device::LineByte::BAD, 0x41, 5);
+  auto lineBreak = w.lineError(device::LineByte::BREAK, 0x00, 6);
   ASSERT_EQ(parity.size(), 1u);
   EXPECT_EQ(parity[0].warning.evidence,
             "byte 41 arrived with a parity or framing error: is the device at 9600 8O1?");

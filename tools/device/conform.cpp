@@ -180,8 +180,7 @@ bool Run::run() {
 int runConform(const ConformOptions &options) {
   Transcript out;
   std::string why;
-  if ((!options.log.empty() && !out.openLog(options.log, &why)) ||
-      (!options.record.empty() && !out.openRecord(options.record, &why)))
+  if (!out.open(options.log, options.record, &why))
     return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
   SerialPort port(options.port);
   if (port.open(&why) != SerialPort::OPEN)

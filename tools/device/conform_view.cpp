@@ -5,17 +5,23 @@
 
 namespace device {
 
+namespace {
+// This side answers late on purpose (the withheld FC): not the device's doing.
+std::vector<Sighting> shown(const std::vector<Sighting> &batch) {
+  std::vector<Sighting> kept;
+  for (const Sighting &s : batch)
+    if (!s.isWarning || s.warning.rule != Rule::NoFc) kept.push_back(s);
+  return kept;
+}
+}  // namespace
+
 std::vector<Message> ConformView::take(const std::vector<Sighting> &batch) {
   std::vector<Message> fromDevice;
   for (const Sighting &s : batch) {
     judge_.sighting(s);
     if (!s.isWarning && s.message.side == Side::Device) fromDevice.push_back(s.message.message);
   }
-  // This side answers late on purpose (the withheld FC): not the device's doing.
-  std::vector<Sighting> shown;
-  for (const Sighting &s : batch)
-    if (!s.isWarning || s.warning.rule != Rule::NoFc) shown.push_back(s);
-  out_.sightings(shown);
+  out_.sightings(shown(batch));
   return fromDevice;
 }
 
@@ -31,16 +37,9 @@ void ConformView::programBytes(const std::vector<uint8_t> &bytes, double ms) {
 }
 
 void ConformView::lineError(LineByte::Kind kind, uint8_t byte, double ms) {
-  Rule rule = kind == LineByte::BREAK ? Rule::LineBreak : Rule::ParityError;
-  std::vector<Sighting> batch = watch_.lineError(rule, byte, ms);
-  take(batch);
-  RecordEntry e;
-  e.us = microseconds(ms);
-  e.event = kind == LineByte::BREAK ? "break" : "parity-error";
-  e.dir = sideName(Side::Device);
-  e.bytes = {byte};
-  e.meaning = batch.back().warning.evidence;
-  out_.record(e);
+  std::vector<Sighting> batch = watch_.lineError(kind, byte, ms);
+  for (const Sighting &s : batch) judge_.sighting(s);
+  out_.lineError(shown(batch), kind, byte);
 }
 
 void ConformView::withheld(double ms) {
@@ -62,8 +61,7 @@ void ConformView::portReopened(double ms) {
   // What arrived while it was closed is lost, as on a real port, and the
   // program's side starts afresh.
   advance(ms);
-  out_.partial(Side::Device, watch_.openMessage(Side::Device));
-  out_.partial(Side::Program, watch_.openMessage(Side::Program));
+  out_.unfinished(watch_);
   take(watch_.restart());
   judge_.portReopened(ms);
   out_.event(ms, "port-open", "port open again");
@@ -77,12 +75,8 @@ void ConformView::advance(double ms) { take(watch_.advance(ms)); }
 
 int ConformView::end(double ms) {
   advance(ms);
-  out_.partial(Side::Device, watch_.openMessage(Side::Device));
-  out_.partial(Side::Program, watch_.openMessage(Side::Program));
-  RecordEntry e;
-  e.us = microseconds(ms);
-  e.event = "end";
-  out_.record(e);
+  out_.unfinished(watch_);
+  out_.end(ms);
   std::vector<Grade> grades = judge_.grades();
   for (const Grade &g : grades) out_.line(gradeLine(g));
   out_.line(gradeSummary(grades));

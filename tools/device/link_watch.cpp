@@ -93,12 +93,12 @@ void LinkWatch::checkDeviceMessage(const TimedMessage &m, bool incompleteReporte
   unacknowledged_.push_back(m.lastMs());
 }
 
-std::vector<Sighting> LinkWatch::lineError(Rule rule, uint8_t byte, double ms) {
+std::vector<Sighting> LinkWatch::lineError(LineByte::Kind kind, uint8_t byte, double ms) {
   std::vector<Sighting> out = advance(ms);
-  if (rule == Rule::LineBreak)
-    emit(&out, warning(rule, ms, "a break: the line held low for longer than a byte"));
+  if (kind == LineByte::BREAK)
+    emit(&out, warning(Rule::LineBreak, ms, "a break: the line held low for longer than a byte"));
   else
-    emit(&out, warning(rule, ms,
+    emit(&out, warning(Rule::ParityError, ms,
                        "byte " + hex({byte}) +
                            " arrived with a parity or framing error: is the device at 9600 8O1?"));
   return out;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link_codec.h"
+#include "marked_bytes.h"
 
 namespace device {
 
@@ -70,9 +71,9 @@ class LinkWatch {
   // Time has passed: keystrokes still unacknowledged after two ticks, and
   // messages left unfinished for a tick.
   std::vector<Sighting> advance(double ms);
-  // The port reported a byte received with a line error (`LineBreak` or
-  // `ParityError`); the byte itself is fed as usual.
-  std::vector<Sighting> lineError(Rule rule, uint8_t byte, double ms);
+  // The port reported a byte received with a line error (a BAD byte or a
+  // BREAK); the byte itself is fed as usual.
+  std::vector<Sighting> lineError(LineByte::Kind kind, uint8_t byte, double ms);
 
   // The program opened the port afresh: both sides start over, as the
   // program's receive buffer does, and no keystroke waits for its FC.

@@ -227,8 +227,7 @@ void Relay::run() {
 int runTap(const TapOptions &options) {
   Transcript out;
   std::string why;
-  if ((!options.log.empty() && !out.openLog(options.log, &why)) ||
-      (!options.record.empty() && !out.openRecord(options.record, &why)))
+  if (!out.open(options.log, options.record, &why))
     return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
   // A port that can never be a serial port is an error now; one that is not
   // there yet (an adapter not plugged in) is waited for.

@@ -14,16 +14,7 @@ void TapView::programBytes(const std::vector<uint8_t> &bytes, double ms) {
 }
 
 void TapView::lineError(LineByte::Kind kind, uint8_t byte, double ms) {
-  Rule rule = kind == LineByte::BREAK ? Rule::LineBreak : Rule::ParityError;
-  std::vector<Sighting> batch = watch_.lineError(rule, byte, ms);
-  out_.sightings(batch);
-  RecordEntry e;  // the error itself, so that grading it again sees it too
-  e.us = microseconds(ms);
-  e.event = kind == LineByte::BREAK ? "break" : "parity-error";
-  e.dir = sideName(Side::Device);
-  e.bytes = {byte};
-  e.meaning = batch.back().warning.evidence;
-  out_.record(e);
+  out_.lineError(watch_.lineError(kind, byte, ms), kind, byte);
 }
 
 void TapView::dropped(const std::vector<uint8_t> &bytes, double ms) {
@@ -56,8 +47,7 @@ void TapView::lost(Side from, const std::vector<uint8_t> &bytes, double ms) {
 
 void TapView::restart(double ms) {
   advance(ms);
-  out_.partial(Side::Device, watch_.openMessage(Side::Device));
-  out_.partial(Side::Program, watch_.openMessage(Side::Program));
+  out_.unfinished(watch_);
   out_.sightings(watch_.restart());
 }
 
@@ -99,12 +89,8 @@ int TapView::warnings() const {
 
 void TapView::end(double ms) {
   advance(ms);
-  out_.partial(Side::Device, watch_.openMessage(Side::Device));
-  out_.partial(Side::Program, watch_.openMessage(Side::Program));
-  RecordEntry e;
-  e.us = microseconds(ms);
-  e.event = "end";
-  out_.record(e);
+  out_.unfinished(watch_);
+  out_.end(ms);
 
   out_.line(format("tap: %.1f s, %d messages from the device, %d from the program", ms / 1000,
                    watch_.messages(Side::Device), watch_.messages(Side::Program)));

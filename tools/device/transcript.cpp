@@ -45,14 +45,9 @@ std::string messageLine(const TimedMessage &m) {
 
 Transcript::Transcript() : stdout_(new LineSink(STDOUT_FILENO, false)) {}
 
-bool Transcript::openLog(const std::string &path, std::string *why) {
-  log_ = openSink("--log", path, why);
-  return log_ != nullptr;
-}
-
-bool Transcript::openRecord(const std::string &path, std::string *why) {
-  record_ = openSink("--record", path, why);
-  return record_ != nullptr;
+bool Transcript::open(const std::string &log, const std::string &record, std::string *why) {
+  if (!log.empty() && !(log_ = openSink("--log", log, why))) return false;
+  return record.empty() || (record_ = openSink("--record", record, why));
 }
 
 void Transcript::line(const std::string &text) {
@@ -115,15 +110,39 @@ void Transcript::sightings(const std::vector<Sighting> &batch) {
   flush();
 }
 
-void Transcript::partial(Side side, const OpenMessage &open) {
-  if (open.bytes.empty()) return;
+void Transcript::lineError(const std::vector<Sighting> &batch, LineByte::Kind kind, uint8_t byte) {
+  sightings(std::vector<Sighting>(batch.begin(), batch.end() - 1));
+  const Warning &w = batch.back().warning;
+  line(warningLine(w));
   RecordEntry e;
-  e.us = microseconds(open.byteMs.front());
-  e.event = "partial";
-  e.dir = sideName(side);
-  e.bytes = open.bytes;
-  e.byteUs = byteTimes(open.byteMs);
-  e.meaning = "a message begun and never ended";
+  e.us = microseconds(w.atMs);
+  e.event = kind == LineByte::BREAK ? "break" : "parity-error";
+  e.dir = sideName(Side::Device);
+  e.bytes = {byte};
+  e.meaning = w.evidence;
+  e.warnings = {ruleAndEvidence(w)};
+  record(e);
+}
+
+void Transcript::unfinished(const LinkWatch &watch) {
+  for (Side side : {Side::Device, Side::Program}) {
+    const OpenMessage &open = watch.openMessage(side);
+    if (open.bytes.empty()) continue;
+    RecordEntry e;
+    e.us = microseconds(open.byteMs.front());
+    e.event = "partial";
+    e.dir = sideName(side);
+    e.bytes = open.bytes;
+    e.byteUs = byteTimes(open.byteMs);
+    e.meaning = "a message begun and never ended";
+    record(e);
+  }
+}
+
+void Transcript::end(double ms) {
+  RecordEntry e;
+  e.us = microseconds(ms);
+  e.event = "end";
   record(e);
 }
 

@@ -10,6 +10,7 @@
 
 #include "line_sink.h"
 #include "link_watch.h"
+#include "marked_bytes.h"
 #include "record.h"
 
 namespace device {
@@ -17,9 +18,9 @@ namespace device {
 class Transcript {
  public:
   Transcript();
-  // False with one line naming the file when it cannot be written.
-  bool openLog(const std::string &path, std::string *why);
-  bool openRecord(const std::string &path, std::string *why);
+  // Opens the log and the record, each unless its path is ""; false with
+  // one line naming the file that cannot be written.
+  bool open(const std::string &log, const std::string &record, std::string *why);
 
   // A line for the person only: headings, grades, the summary.
   void line(const std::string &text);
@@ -32,8 +33,14 @@ class Transcript {
   void event(const RecordEntry &entry);
   // What the watch saw: each message with the warnings that follow it.
   void sightings(const std::vector<Sighting> &batch);
-  // The bytes of a message that never ended (record only).
-  void partial(Side side, const OpenMessage &open);
+  // A line error as the watch reported it (the batch from lineError): the
+  // error is kept in the record as its own event, for grading again.
+  void lineError(const std::vector<Sighting> &batch, LineByte::Kind kind, uint8_t byte);
+  // The bytes of messages begun and never ended (record only): before the
+  // watch restarts, and at the end.
+  void unfinished(const LinkWatch &watch);
+  // The record's last line.
+  void end(double ms);
 
  private:
   std::unique_ptr<LineSink> stdout_, log_, record_;
