@@ -80,7 +80,7 @@ class Run {
 
  private:
   bool readDevice(double ms);
-  void closeAndReopen(double ms);
+  bool closeAndReopen(double ms);
   void promptForKeys(double ms);
   void tick(double ms);
 
@@ -107,7 +107,8 @@ bool Run::readDevice(double ms) {
   return present;
 }
 
-void Run::closeAndReopen(double ms) {
+// False when the port does not open again.
+bool Run::closeAndReopen(double ms) {
   if (plan_.closeDue(ms)) {
     port_.close();
     toDevice_.setFd(-1);
@@ -118,8 +119,8 @@ void Run::closeAndReopen(double ms) {
   if (plan_.reopenDue(ms)) {
     std::string why;
     if (port_.open(&why) != SerialPort::OPEN) {
-      view_.note(ms, "device-gone", "the port does not open again: " + why);
-      return;
+      view_.note(ms, "device-gone", "the port does not open again, and the run ends: " + why);
+      return false;
     }
     // What arrived while it was closed is lost, as on a real port.
     tcflush(port_.fd(), TCIFLUSH);
@@ -130,6 +131,7 @@ void Run::closeAndReopen(double ms) {
     promptAtMs_ = ms + PROMPT_AFTER_MS;
     keystrokesAtPrompt_ = view_.keystrokes();
   }
+  return true;
 }
 
 void Run::promptForKeys(double ms) {
@@ -152,7 +154,7 @@ void Run::tick(double ms) {
 
 bool Run::run() {
   for (double ms = clock_.ms(); !stopRequested && ms < runMs_; ms = clock_.ms()) {
-    closeAndReopen(ms);
+    if (!closeAndReopen(ms)) return false;
     pollfd p = {port_.isOpen() ? port_.fd() : -1,
                 (short)(POLLIN | (toDevice_.waitsForRoom() ? POLLOUT : 0)), 0};
     poll(&p, 1, 10);
