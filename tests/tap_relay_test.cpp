@@ -20,11 +20,17 @@ using tool::Tool;
 // that a busy machine does not fail them.
 const int END_BOUND_MS = 3000;
 
-std::vector<uint8_t> keystrokes(size_t count) {
+// Messages a time over: far more bytes than a pty holds (about 20 KB), in
+// few enough lines that a slow build keeps up.
+std::vector<uint8_t> repeated(std::vector<uint8_t> message, size_t count) {
   std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < count; i++) bytes.insert(bytes.end(), {0x84, 0x1E, 0x41});
+  for (size_t i = 0; i < count; i++) bytes.insert(bytes.end(), message.begin(), message.end());
   return bytes;
 }
+std::vector<uint8_t> keystrokes(size_t count) { return repeated({0x84, 0x1E, 0x41}, count); }
+
+// A sanitizer build is many times slower: waits for output allow for it.
+const int SLOW_BOUND_MS = 10000;
 
 // A tap between a pty standing in for the device and a link in `folder`.
 struct TapRun {
@@ -72,10 +78,10 @@ TEST(TapRelayTest, AProgramThatDoesNotReadHoldsUpNeitherDirection) {
   TapRun run(folder);
   int program = tool::openAsProgram(run.link);
   ASSERT_TRUE(run.tap.awaitOutput("the program opened its port", 2000));
-  std::vector<uint8_t> flood = keystrokes(40000);  // 120 KB the program never reads
-  size_t sent = tool::writeAll(run.device.master, flood, 10000);
+  std::vector<uint8_t> flood = repeated({0x88, 0x00, 0x00}, 25000);  // the program never reads
+  size_t sent = tool::writeAll(run.device.master, flood, SLOW_BOUND_MS);
   EXPECT_EQ(sent, flood.size()) << "the tap went on reading the device";
-  ASSERT_TRUE(run.tap.awaitOutput("the program is not taking bytes", 2000));
+  ASSERT_TRUE(run.tap.awaitOutput("the program is not taking bytes", SLOW_BOUND_MS));
   tool::writeSome(program, {0x98, 0x02, 0x22});
   EXPECT_EQ(tool::readFor(run.device.master, 2000, 3), (std::vector<uint8_t>{0x98, 0x02, 0x22}))
       << "the other direction keeps moving";
@@ -95,10 +101,10 @@ TEST(TapRelayTest, ADeviceThatDoesNotReadHoldsUpNeitherDirection) {
   TapRun run(folder);
   int program = tool::openAsProgram(run.link);
   ASSERT_TRUE(run.tap.awaitOutput("the program opened its port", 2000));
-  std::vector<uint8_t> flood(120000, 0xFC);  // the device never reads them
-  size_t sent = tool::writeAll(program, flood, 10000);
+  std::vector<uint8_t> flood = repeated({0x98, 0x02, 0x22}, 25000);  // the device never reads
+  size_t sent = tool::writeAll(program, flood, SLOW_BOUND_MS);
   EXPECT_EQ(sent, flood.size()) << "the tap went on reading the program";
-  ASSERT_TRUE(run.tap.awaitOutput("the device is not taking bytes", 2000));
+  ASSERT_TRUE(run.tap.awaitOutput("the device is not taking bytes", SLOW_BOUND_MS));
   tool::writeSome(run.device.master, {0xD4});
   EXPECT_EQ(tool::readFor(program, 2000, 1), std::vector<uint8_t>{0xD4});
   run.tap.signal(SIGINT);

@@ -10,11 +10,12 @@ namespace device {
 size_t Outlet::push(const std::vector<uint8_t> &bytes, double ms) {
   if (bytes.empty()) return 0;
   pace_.waiting(ms);
-  size_t room = holdLimit_ > pending_.size() ? holdLimit_ - pending_.size() : 0;
-  size_t taken = std::min(room, bytes.size());
-  pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + (long)taken);
-  dropped_ += (long)(bytes.size() - taken);
-  return taken;
+  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+  flush(ms);  // a failing side shows at the caller's own flush
+  size_t excess = pending_.size() > holdLimit_ ? pending_.size() - holdLimit_ : 0;
+  pending_.resize(pending_.size() - excess);
+  dropped_ += (long)excess;
+  return bytes.size() - excess;
 }
 
 bool Outlet::flush(double ms) {

@@ -20,8 +20,9 @@ class Outlet {
 
   // Where the bytes go; -1 while nobody is there.
   void setFd(int fd) { fd_ = fd; }
-  // Bytes to send from `ms` on; returns how many were taken (the rest are
-  // dropped: the side is not taking bytes).
+  // Bytes to send from `ms` on: written at once as far as the side takes
+  // them (and the pace allows), the rest held up to the limit. Returns how
+  // many were taken; the rest, the newest, are dropped.
   size_t push(const std::vector<uint8_t> &bytes, double ms);
   // Writes what is due by `ms`; false when the side has gone (a write error).
   bool flush(double ms);
