@@ -90,6 +90,14 @@ TEST(LinkWatchTest, WarnsWhereTheDeviceBreaksARule) {
        1500,
        {Rule::Incomplete}},
       {"a one-byte message is complete at once", {dev(0, {0xD4})}, 1000, {}},
+      {"Shift set and cleared with both bits",
+       {dev(0, {0x88, 0x00, 0x43, 0x88, 0x00, 0x00})},
+       500,
+       {}},
+      {"a flag request with one Shift bit, either",
+       {dev(0, {0x88, 0x00, 0x02, 0x88, 0x00, 0x41})},
+       500,
+       {Rule::OneShiftBit, Rule::OneShiftBit}},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);

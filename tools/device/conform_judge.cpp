@@ -17,10 +17,11 @@ void ConformJudge::sighting(const Sighting &s) {
     // This side answers late on purpose (the withheld FC): not the device's doing.
     if (s.warning.rule == Rule::NoFc) return;
     warnings_.push_back(s.warning);
-    // Line errors have a grade of their own; after the reopen only the
-    // messages count.
+    // Line errors have a grade of their own, and a request with one Shift bit
+    // is unsound use rather than a broken rule; after the reopen only the
+    // broken rules of the messages count.
     bool lineError = s.warning.rule == Rule::ParityError || s.warning.rule == Rule::LineBreak;
-    if (port_ == REOPENED && !lineError) warningsAfter_++;
+    if (port_ == REOPENED && !lineError && s.warning.rule != Rule::OneShiftBit) warningsAfter_++;
     return;
   }
   if (s.message.side != Side::Device) return;

@@ -6,9 +6,10 @@
 namespace device {
 
 namespace {
-const char *RULE_NAMES[RULE_COUNT] = {
-    "key-before-fc", "header-bit7", "data-bit7",  "slow-message", "ignored-command",
-    "one-byte-data", "no-fc",       "incomplete", "parity-error", "break"};
+const char *RULE_NAMES[RULE_COUNT] = {"key-before-fc", "header-bit7",     "data-bit7",
+                                      "slow-message",  "ignored-command", "one-byte-data",
+                                      "no-fc",         "incomplete",      "parity-error",
+                                      "break",         "one-shift-bit"};
 
 bool isKeystroke(int command) { return command == KEY_STROKE || command == SYS_KEY_STROKE; }
 }  // namespace
@@ -85,6 +86,16 @@ void LinkWatch::checkDeviceMessage(const TimedMessage &m, bool incompleteReporte
     emit(out,
          warning(Rule::OneByteData, m.lastMs(),
                  "a one-byte keystroke or flag request takes its data from the previous message"));
+  // The program reads Shift as both bits once it is down, so a request with
+  // one of them differs from what it reads in the other, and the same
+  // request sent again releases Shift.
+  int shiftBits = message.data2 & 0x03;
+  if (message.command == MODIFIER_FLAGS && message.bytes.size() == 3 &&
+      (shiftBits == 0x01 || shiftBits == 0x02))
+    emit(out, warning(Rule::OneShiftBit, m.lastMs(),
+                      format("flags 0x%02X set one Shift bit; once Shift is down the program reads "
+                             "both, and the same request again releases it: set Shift with 03",
+                             message.data2)));
   if (!isKeystroke(message.command)) return;
   if (!unacknowledged_.empty())
     emit(out, warning(Rule::KeyBeforeFc, m.lastMs(),

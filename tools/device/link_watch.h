@@ -30,8 +30,9 @@ enum class Rule {
   Incomplete,      // a message begun and then a tick of silence
   ParityError,     // a byte the port received with a parity or framing error
   LineBreak,       // the line held at the break level longer than a byte
+  OneShiftBit,     // a flag request that sets one of the two Shift bits only
 };
-const int RULE_COUNT = 10;
+const int RULE_COUNT = 11;
 const char *ruleName(Rule rule);  // "key-before-fc"
 
 const double TICK_MS = 200;  // the program's poll interval
