@@ -3,13 +3,21 @@
 #         -DOUTPUT_DIR=... -P release.cmake
 # The archive holds qelmo.exe, README.txt (CR LF line ends, for Notepad) and
 # SHA256SUMS. Fixed file times and a fixed order make it reproducible.
+# README.txt is docs/using.md, the Windows users' page, under a title that
+# names the version and the platform: one text, so the two cannot drift.
 set(name talliver-${VERSION}-${PLATFORM})
 set(stage ${OUTPUT_DIR}/release/${name})
 file(REMOVE_RECURSE ${stage})
 file(MAKE_DIRECTORY ${stage})
 
 file(COPY_FILE ${EXECUTABLE} ${stage}/qelmo.exe)
-configure_file(${SOURCE_DIR}/docs/README.txt.in ${stage}/README.txt @ONLY NEWLINE_STYLE CRLF)
+file(READ ${SOURCE_DIR}/docs/using.md page)
+string(REGEX REPLACE "^[^\n]*\n=+\n" "" body "${page}")
+set(title "TALLIVER ${VERSION} for Windows (${PLATFORM})")
+string(LENGTH "${title}" title_length)
+string(REPEAT "=" ${title_length} underline)
+string(REPLACE "\n" "\r\n" readme "${title}\n${underline}\n${body}")
+file(WRITE ${stage}/README.txt "${readme}")
 
 set(sums "")
 foreach(file qelmo.exe README.txt)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release archives (the "release" target of the win32 and win64
 # builds) and checks what they hold: the executable as built, a README.txt
-# with CR LF line ends naming the version, and a SHA256SUMS that matches.
+# with CR LF line ends naming the version, the Windows users' page under its
+# title, and a SHA256SUMS that matches.
 # The version in the archive's name must be the executable's own.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -33,6 +34,8 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist(): print("  %7d  %s" % (i.file_si
   check "$preset: README.txt has CR LF line ends only" \
     test "$(grep -c $'\r$' "$dir/README.txt")" = "$(wc -l <"$dir/README.txt")"
   check "$preset: README.txt names version $version" grep -q "TALLIVER $version for Windows" "$dir/README.txt"
+  check "$preset: README.txt is docs/using.md under its title" \
+    cmp -s <(tr -d '\r' <"$dir/README.txt" | tail -n +3) <(tail -n +3 docs/using.md)
   record=$(wrestool -x --raw --type=16 "$dir/qelmo.exe" | strings -el | grep -A1 -x FileVersion | tail -n 1)
   check "$preset: the version record reads \"$record\", the archive $version" \
     test "$(echo "$record" | sed 's/, /./g')" = "$version"
