@@ -72,8 +72,9 @@ test_tap_is_transparent() {
 test_tap_warns_on_each_broken_rule() {
   local t=rules i
   local scripts=("raw 04 1E 41" "raw 84 9E 41" "raw 84 1E|sleep 300|raw 41" "raw 80 00 00"
-    "raw C4" "raw 84 1E 41 84 30 42")
-  local expected=(header-bit7 data-bit7 incomplete ignored-command one-byte-data key-before-fc)
+    "raw C4" "raw 84 1E 41 84 30 42" "raw 88 00 02|sleep 300|raw 88 00 00")
+  local expected=(header-bit7 data-bit7 incomplete ignored-command one-byte-data key-before-fc
+    one-shift-bit)
   local title="the tap raises exactly the broken rule's warning, for each of ${#expected[@]} rules; its record, graded offline, gives the same"
   device_behind_tap $t.0 "wait-file $T/held" "identify 40000" "listen 300" || return
   start_tap $t --record "$T/$t.jsonl" || return
