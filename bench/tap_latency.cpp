@@ -65,8 +65,18 @@ void report(const char *what, std::vector<double> us) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2) return std::fprintf(stderr, "usage: tap_latency TALLIVER-DEVICE [BYTES]\n"), 2;
-  int count = argc > 2 ? std::atoi(argv[2]) : 1000;
+  const char *usage = "usage: tap_latency TALLIVER-DEVICE [BYTES]  (default 2000 each way)\n";
+  if (argc < 2 || argc > 3) return std::fputs(usage, stderr), 2;
+  int count = 2000;
+  if (argc == 3) {
+    char *end;
+    long n = std::strtol(argv[2], &end, 10);
+    if (*argv[2] == '\0' || *end != '\0' || n < 1 || n > 1000000)
+      return std::fprintf(stderr, "tap_latency: BYTES '%s' is not a count from 1 to 1000000\n",
+                          argv[2]),
+             2;
+    count = (int)n;
+  }
   char dir[] = "/tmp/tap-latency-XXXXXX";
   check(mkdtemp(dir) != nullptr, "mkdtemp");
   std::string link = std::string(dir) + "/com1";
