@@ -22,14 +22,30 @@
 namespace tool {
 
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
 
 inline void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Tries `done` until it holds or `ms` have passed; whether it held.
+template <typename F>
+bool within(int ms, F done) {
+  auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (Clock::now() >= end) return false;
+    pause(5);
+  }
+  return true;
+}
+
 inline std::string readFile(const std::string &path) {
-  std::ifstream in(path);
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path).rdbuf();
   return text.str();
+}
+
+inline bool exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
 }
 
 // A fresh folder for one test's links and files, removed afterwards.
@@ -46,10 +62,9 @@ struct Folder {
 // A pty pair: the test plays the device on the master; the tool opens the
 // slave as the device's serial port.
 struct DevicePort {
-  int master = -1;
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   std::string slave;
   DevicePort() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     grantpt(master);
     unlockpt(master);
     slave = ptsname(master);
@@ -66,34 +81,26 @@ inline int openAsProgram(const std::string &path) {
   return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
 }
 
-// Writes what fits now; returns how many bytes.
-inline size_t writeSome(int fd, const std::vector<uint8_t> &bytes) {
-  ssize_t n = write(fd, bytes.data(), bytes.size());
-  return n > 0 ? (size_t)n : 0;
-}
-
-// Writes for up to `ms`, as the reader takes them; returns how many bytes.
-inline size_t writeAll(int fd, const std::vector<uint8_t> &bytes, int ms) {
+// Writes for up to `ms` (0: once), as the reader takes them; returns how many bytes.
+inline size_t write(int fd, const Bytes &bytes, int ms = 0) {
   size_t sent = 0;
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (sent < bytes.size() && Clock::now() < end) {
-    sent += writeSome(fd, {bytes.begin() + (long)sent, bytes.end()});
-    pause(2);
-  }
+  within(ms, [&] {
+    ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
+    sent += n > 0 ? (size_t)n : 0;
+    return sent == bytes.size();
+  });
   return sent;
 }
 
 // Reads for up to `ms`, until `want` bytes have come.
-inline std::vector<uint8_t> readFor(int fd, int ms, size_t want) {
-  std::vector<uint8_t> got;
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (got.size() < want && Clock::now() < end) {
-    pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, 10) <= 0) continue;
+inline Bytes read(int fd, int ms, size_t want) {
+  Bytes got;
+  within(ms, [&] {
     uint8_t buffer[4096];
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n > 0) got.insert(got.end(), buffer, buffer + n);
-  }
+    return got.size() >= want;
+  });
   return got;
 }
 
@@ -115,35 +122,23 @@ class Tool {
     _exit(127);
   }
   ~Tool() {
-    if (code_ == RUNNING && pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (code_ == RUNNING && pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
     if (pipe_[0] >= 0) close(pipe_[0]), close(pipe_[1]);
   }
   void signal(int sig) { kill(pid_, sig); }
   // The exit code once the tool has ended within `ms`; RUNNING if not yet.
   int waitExit(int ms) {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (code_ == RUNNING) {
+    within(ms, [&] {
       int status;
       if (waitpid(pid_, &status, WNOHANG) == pid_)
         code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      else if (Clock::now() >= end)
-        break;
-      else
-        pause(5);
-    }
+      return code_ != RUNNING;
+    });
     return code_;
   }
   // Waits up to `ms` for the text to appear in the tool's standard output.
   bool awaitOutput(const std::string &text, int ms) {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (output().find(text) == std::string::npos) {
-      if (Clock::now() >= end) return false;
-      pause(10);
-    }
-    return true;
+    return within(ms, [&] { return output().find(text) != std::string::npos; });
   }
   std::string output() const { return readFile(out_); }
   std::string errors() const { return readFile(err_); }
@@ -156,20 +151,5 @@ class Tool {
   pid_t pid_ = -1;
   int code_ = RUNNING;
 };
-
-inline bool exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-// Waits up to `ms` for a path to exist (as a link or anything).
-inline bool awaitPath(const std::string &path, int ms) {
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (!exists(path)) {
-    if (Clock::now() >= end) return false;
-    pause(5);
-  }
-  return true;
-}
 
 }  // namespace tool
