@@ -22,6 +22,8 @@ struct Bytes {
 };
 Bytes dev(double ms, std::vector<uint8_t> b) { return {Side::Device, ms, b}; }
 Bytes prog(double ms, std::vector<uint8_t> b) { return {Side::Program, ms, b}; }
+Bytes key(double ms) { return dev(ms, {0x84, 0x1E, 0x41}); }
+Bytes fc(double ms) { return prog(ms, {0xFC}); }
 
 // Feeds the bytes, then lets time pass to `until`; returns the warnings.
 std::vector<Rule> watch(LinkWatch &w, const std::vector<Bytes> &stream, double until) {
@@ -43,58 +45,36 @@ TEST(LinkWatchTest, WarnsWhereTheDeviceBreaksARule) {
     double until;
     std::vector<Rule> expected;
   };
+  const std::vector<Rule> none;
   const Row rows[] = {
-      {"keystroke and its FC", {dev(0, {0x84, 0x1E, 0x41}), prog(150, {0xFC})}, 1000, {}},
-      {"queries, identify, flags",
-       {dev(0, {0xCC, 0xD4, 0x88, 0x00, 0x40, 0x8C, 0x00, 0x00})},
+      {"keystroke and its FC", {key(0), fc(150)}, 1000, none},
+      {"queries, identify, flags with both Shift bits",
+       {dev(0, {0xCC, 0xD4, 0x88, 0, 0x43, 0x8C, 0, 0, 0x88, 0, 0})},
        1000,
-       {}},
-      {"header with bit 7 clear",
-       {dev(0, {0x04, 0x1E, 0x41}), prog(100, {0xFC})},
-       500,
-       {Rule::HeaderBit7}},
-      {"data byte with bit 7 set",
-       {dev(0, {0x84, 0x9E, 0x41}), prog(100, {0xFC})},
-       500,
-       {Rule::DataBit7}},
-      {"bytes spread over more than a tick",
-       {dev(0, {0x84}), dev(150, {0x1E}), dev(300, {0x41}), prog(400, {0xFC})},
+       none},
+      {"header with bit 7 clear", {dev(0, {0x04, 0x1E, 0x41}), fc(100)}, 500, {Rule::HeaderBit7}},
+      {"data byte with bit 7 set", {dev(0, {0x84, 0x9E, 0x41}), fc(100)}, 500, {Rule::DataBit7}},
+      {"spread over more than a tick",
+       {dev(0, {0x84}), dev(150, {0x1E}), dev(300, {0x41}), fc(400)},
        1000,
        {Rule::SlowMessage}},
-      {"bytes a tick apart are fine",
-       {dev(0, {0x84, 0x1E}), dev(200, {0x41}), prog(300, {0xFC})},
-       500,
-       {}},
-      {"a command the program ignores",
+      {"bytes a tick apart are fine", {dev(0, {0x84, 0x1E}), dev(200, {0x41}), fc(300)}, 500, none},
+      {"ignored commands",
        {dev(0, {0xFC, 0x80, 0x01, 0x02})},
        500,
        {Rule::IgnoredCommand, Rule::IgnoredCommand}},
-      {"one-byte keystroke", {dev(0, {0xC4}), prog(100, {0xFC})}, 500, {Rule::OneByteData}},
-      {"keystroke before the FC",
-       {dev(0, {0x84, 0x1E, 0x41}), dev(50, {0x84, 0x30, 0x42}), prog(100, {0xFC}),
-        prog(300, {0xFC})},
-       1000,
-       {Rule::KeyBeforeFc}},
-      {"no FC within two ticks", {dev(0, {0x84, 0x1E, 0x41})}, 401, {Rule::NoFc}},
-      {"FC just within two ticks", {dev(0, {0x84, 0x1E, 0x41}), prog(400, {0xFC})}, 1000, {}},
-      {"the program's own messages are not judged", {prog(0, {0x04, 0x9E, 0xFC, 0xC4})}, 1000, {}},
-      {"a keystroke without its FC warns once; the next one, after it, is clean",
-       {dev(0, {0x84, 0x1E, 0x41}), dev(1000, {0x84, 0x30, 0x42}), prog(1100, {0xFC}),
-        dev(1300, {0x84, 0x1E, 0x41}), prog(1400, {0xFC})},
-       2000,
-       {Rule::NoFc}},
+      {"one-byte keystroke", {dev(0, {0xC4}), fc(100)}, 500, {Rule::OneByteData}},
+      {"keystroke before the FC", {key(0), key(50), fc(100), fc(300)}, 1000, {Rule::KeyBeforeFc}},
+      {"no FC within two ticks", {key(0)}, 401, {Rule::NoFc}},
+      {"FC just within two ticks", {key(0), fc(400)}, 1000, none},
+      {"the program's are not judged", {prog(0, {0x04, 0x9E, 0xFC, 0xC4})}, 1000, none},
       {"half a message and a tick of silence", {dev(0, {0x84, 0x1E})}, 201, {Rule::Incomplete}},
-      {"a header alone and a tick of silence", {dev(0, {0x84})}, 500, {Rule::Incomplete}},
-      {"finished after a tick of silence: reported incomplete, and only that",
-       {dev(0, {0x84, 0x1E}), dev(201, {0x41}), prog(300, {0xFC})},
+      {"incomplete, then ended: no more",
+       {dev(0, {0x84, 0x1E}), dev(201, {0x41}), fc(300)},
        1500,
        {Rule::Incomplete}},
-      {"a one-byte message is complete at once", {dev(0, {0xD4})}, 1000, {}},
-      {"Shift set and cleared with both bits",
-       {dev(0, {0x88, 0x00, 0x43, 0x88, 0x00, 0x00})},
-       500,
-       {}},
-      {"a flag request with one Shift bit, either",
+      {"a one-byte message is complete at once", {dev(0, {0xD4})}, 1000, none},
+      {"one Shift bit, either",
        {dev(0, {0x88, 0x00, 0x02, 0x88, 0x00, 0x41})},
        500,
        {Rule::OneShiftBit, Rule::OneShiftBit}},
@@ -106,114 +86,74 @@ TEST(LinkWatchTest, WarnsWhereTheDeviceBreaksARule) {
   }
 }
 
-TEST(LinkWatchTest, SplitsMessagesWithTheirTimes) {
+TEST(LinkWatchTest, SplitsMessagesWithTheirTimesAndWarningsAfterThem) {
   LinkWatch w;
+  std::vector<std::string> seen;
   std::vector<device::TimedMessage> messages;
-  auto feed = [&](Side side, uint8_t byte, double ms) {
-    for (const auto &s : w.feed(side, byte, ms))
-      if (!s.isWarning) messages.push_back(s.message);
+  auto feed = [&](Side side, std::vector<uint8_t> bytes, double ms) {
+    for (uint8_t b : bytes)
+      for (const auto &s : w.feed(side, b, ms)) {
+        if (!s.isWarning) messages.push_back(s.message);
+        seen.push_back(s.isWarning ? device::ruleName(s.warning.rule)
+                                   : device::hex(s.message.message.bytes));
+      }
   };
-  feed(Side::Device, 0x84, 10);
-  feed(Side::Device, 0x1E, 12);
+  feed(Side::Device, {0x04, 0x9E}, 10);  // a bad header, a bad data byte
   EXPECT_TRUE(w.deviceMessageOpen());
-  feed(Side::Program, 0x98, 13);  // the other side's bytes do not mix in
-  feed(Side::Device, 0x41, 15);
-  feed(Side::Program, 0x02, 16);
-  feed(Side::Program, 0x22, 16);
+  EXPECT_TRUE(seen.empty()) << "nothing is said before the message ends";
+  feed(Side::Program, {0x98}, 13);  // the other side's bytes do not mix in
+  feed(Side::Device, {0x41}, 15);
+  feed(Side::Program, {0x02, 0x22}, 16);
   EXPECT_FALSE(w.deviceMessageOpen());
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].side, Side::Device);
-  EXPECT_EQ(messages[0].message.bytes, (std::vector<uint8_t>{0x84, 0x1E, 0x41}));
-  EXPECT_EQ(messages[0].firstMs(), 10);
-  EXPECT_EQ(messages[0].lastMs(), 15);
-  EXPECT_EQ(messages[1].message.command, 6);
+  EXPECT_EQ(seen, (std::vector<std::string>{"04 9E 41", "header-bit7", "data-bit7", "98 02 22"}));
+  EXPECT_EQ(messages[0].byteMs, (std::vector<double>{10, 10, 15}));
+  EXPECT_EQ(messages[1].side, Side::Program);
   EXPECT_EQ(w.messages(Side::Device), 1);
-  EXPECT_EQ(w.messages(Side::Program), 1);
 }
 
-TEST(LinkWatchTest, EachFcAnswersTheOldestKeystroke) {
+// Two keystrokes at once, a stray FC, a keystroke never answered: each FC
+// answers the oldest keystroke still waiting, and one never answered is
+// reported once and forgotten, so later latencies are not put out by one.
+TEST(LinkWatchTest, EachFcAnswersTheOldestKeystrokeStillWaiting) {
   LinkWatch w;
   watch(w,
-        {dev(0, {0x84, 0x1E, 0x41}), dev(10, {0x84, 0x30, 0x42}), prog(100, {0xFC}),
-         prog(310, {0xFC}), prog(400, {0xFC})},
-        500);
-  EXPECT_EQ(w.fcLatencies(), (std::vector<double>{100, 300})) << "a stray FC matches nothing";
-  EXPECT_EQ(device::percentile(w.fcLatencies(), 0.5), 300);
-}
-
-TEST(LinkWatchTest, AnUnansweredKeystrokeDoesNotShiftLaterLatencies) {
-  LinkWatch w;
-  watch(w,
-        {dev(0, {0x84, 0x1E, 0x41}), dev(1000, {0x84, 0x30, 0x42}), prog(1150, {0xFC}),
-         dev(1300, {0x84, 0x1E, 0x41}), prog(1420, {0xFC})},
-        2000);
-  EXPECT_EQ(w.fcLatencies(), (std::vector<double>{150, 120}));
+        {key(0), key(10), fc(100), fc(310), fc(400), key(1000), key(2000), fc(2150), key(2300),
+         fc(2420)},
+        3000);
+  EXPECT_EQ(w.fcLatencies(), (std::vector<double>{100, 300, 150, 120}));
   EXPECT_EQ(w.warnings(Rule::NoFc), 1);
-  EXPECT_EQ(w.warnings(Rule::KeyBeforeFc), 0);
+  EXPECT_EQ(w.warnings(Rule::KeyBeforeFc), 1) << "only the second of the two at once";
 }
 
 // Warnings carry the moment the rule was broken, not the moment someone
 // looked: a record watched again gives the same times.
 TEST(LinkWatchTest, TimedWarningsCarryTheirDeadline) {
   LinkWatch w;
-  std::vector<device::Warning> seen;
-  auto take = [&](const std::vector<device::Sighting> &sightings) {
-    for (const auto &s : sightings)
-      if (s.isWarning) seen.push_back(s.warning);
-  };
-  for (uint8_t b : {0x84, 0x1E, 0x41}) take(w.feed(Side::Device, b, 10));
-  for (uint8_t b : {0x84, 0x1E}) take(w.feed(Side::Device, b, 700));
-  take(w.advance(5000));
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].rule, Rule::NoFc);
-  EXPECT_EQ(seen[0].atMs, 410);
-  EXPECT_EQ(seen[1].rule, Rule::Incomplete);
-  EXPECT_EQ(seen[1].atMs, 900);
-  EXPECT_EQ(seen[1].evidence, "84 1E, no third byte after 200 ms");
-}
-
-TEST(LinkWatchTest, ByteWarningsFollowTheirMessage) {
-  LinkWatch w;
-  std::vector<std::string> order;
-  auto feed = [&](uint8_t byte, double ms) {
-    for (const auto &s : w.feed(Side::Device, byte, ms))
-      order.push_back(s.isWarning ? device::ruleName(s.warning.rule) : "message");
-  };
-  feed(0x04, 0);
-  feed(0x9E, 1);
-  EXPECT_TRUE(order.empty()) << "nothing is said before the message ends";
-  feed(0x41, 2);
-  EXPECT_EQ(order, (std::vector<std::string>{"message", "header-bit7", "data-bit7"}));
+  for (uint8_t b : {0x84, 0x1E, 0x41}) w.feed(Side::Device, b, 10);
+  auto late = w.advance(5000);
+  ASSERT_EQ(late.size(), 1u);
+  EXPECT_EQ(late[0].warning.atMs, 410);
 }
 
 TEST(LinkWatchTest, LineErrorsAreWarningsOfTheirOwn) {
   LinkWatch w;
   auto parity = w.lineError(device::LineByte::BAD, 0x41, 5);
   auto lineBreak = w.lineError(device::LineByte::BREAK, 0x00, 6);
-  ASSERT_EQ(parity.size(), 1u);
-  EXPECT_EQ(parity[0].warning.evidence,
-            "byte 41 arrived with a parity or framing error: is the device at 9600 8O1?");
-  ASSERT_EQ(lineBreak.size(), 1u);
+  ASSERT_EQ(parity.size() + lineBreak.size(), 2u);
+  EXPECT_EQ(parity[0].warning.rule, Rule::ParityError);
   EXPECT_EQ(lineBreak[0].warning.rule, Rule::LineBreak);
-  EXPECT_EQ(w.warnings(Rule::ParityError), 1);
 }
 
 TEST(LinkWatchTest, RestartForgetsHalfMessagesAndWaitingKeystrokes) {
   LinkWatch w;
-  watch(w, {dev(0, {0x84, 0x1E, 0x41}), dev(10, {0x84})}, 10);
-  EXPECT_EQ(w.openMessage(Side::Device).bytes, std::vector<uint8_t>{0x84});
-  w.restart();
-  EXPECT_FALSE(w.deviceMessageOpen());
-  EXPECT_EQ(watch(w, {dev(500, {0x84, 0x30, 0x42}), prog(600, {0xFC})}, 1000), std::vector<Rule>{})
-      << "a fresh start: no keystroke before an FC, none unanswered";
-}
-
-TEST(LinkWatchTest, RestartSaysWhatItHeldAboutTheDroppedMessage) {
-  LinkWatch w;
-  w.feed(Side::Device, 0x04, 0);
+  watch(w, {key(0), dev(10, {0x04})}, 10);
+  EXPECT_EQ(w.openMessage(Side::Device).bytes, std::vector<uint8_t>{0x04});
   auto held = w.restart();
-  ASSERT_EQ(held.size(), 1u);
+  ASSERT_EQ(held.size(), 1u) << "it says what it held about the dropped message";
   EXPECT_EQ(held[0].warning.rule, Rule::HeaderBit7);
+  EXPECT_FALSE(w.deviceMessageOpen());
+  EXPECT_EQ(watch(w, {key(500), fc(600)}, 1000), std::vector<Rule>{})
+      << "a fresh start: no keystroke before an FC, none unanswered";
 }
 
 }  // namespace
