@@ -57,7 +57,7 @@ struct TapRun {
   }
 };
 
-TEST(TapRelayTest, EarlyBytesAreDroppedAndThePortIsRawFromTheStart) {
+TEST(TapRelayTest, OnlyAProgramHoldingThePortGetsBytesAndThePortIsRaw) {
   Folder folder;
   TapRun run(folder, {}, false);
   const Bytes sent = {0x84, 0x1C, 0x0D, 0x84, 0x03, 0x03, 0x84, 0x13, 0x11, 0x84, 0x2E, 0x43};
@@ -69,10 +69,23 @@ TEST(TapRelayTest, EarlyBytesAreDroppedAndThePortIsRawFromTheStart) {
   tool::write(run.device.master, sent);
   EXPECT_EQ(tool::read(run.program, 2000, sent.size()), sent)
       << "CR, Ctrl+C and XON/XOFF pass unchanged";
+  // What it left unread when it closed the port is not there for the next.
+  tool::write(run.device.master, {0x84, 0x1E, 0x41});
+  ASSERT_TRUE(run.tap.awaitOutput("key a", 2000));
+  close(run.program);
+  ASSERT_TRUE(run.tap.awaitOutput("the program closed its port", 2000));
+  run.program = tool::openAsProgram(run.link);
+  ASSERT_TRUE(tool::within(2000, [&] {
+    std::string out = run.tap.output();
+    return out.find("opened its port") != out.rfind("opened its port");
+  }));
+  EXPECT_TRUE(tool::read(run.program, 100, 1).empty()) << "nothing from before it opened again";
   run.tap.signal(SIGINT);
   EXPECT_EQ(run.tap.waitExit(END_BOUND_MS), 0);
   EXPECT_TRUE(has(run.tap.output(), "(12 bytes from the device were dropped before)"));
-  EXPECT_TRUE(has(run.tap.output(), "tap: bytes dropped: 12 from the device while no program"))
+  EXPECT_TRUE(has(run.tap.output(),
+                  "tap: bytes dropped: 12 from the device while no program held "
+                  "the port, 3 the program did not take"))
       << run.tap.output();
 }
 

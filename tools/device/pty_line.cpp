@@ -75,6 +75,18 @@ bool PtyLine::programHolds() const {
   return !(p.revents & POLLHUP);
 }
 
+std::vector<uint8_t> PtyLine::takeUnread() {
+  std::vector<uint8_t> bytes;
+  int slave = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return bytes;
+  uint8_t buffer[4096];
+  for (ssize_t n; (n = ::read(slave, buffer, sizeof buffer)) > 0;)
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  tcflush(slave, TCIFLUSH);  // anything a line setting kept from the read
+  close(slave);
+  return bytes;
+}
+
 void PtyLine::write(const std::vector<uint8_t> &bytes) {
   if (pump_) return pump_->send(bytes);
   check(writeAll(master_, bytes.data(), bytes.size()), "write");

@@ -36,6 +36,10 @@ class PtyLine {
   int fd() const { return master_; }
   // A program has the port open (PORT only).
   bool programHolds() const;
+  // PORT, once the program has closed the port: takes out and returns what
+  // it left unread. A pty keeps those bytes for whoever opens it next; a
+  // closed COM port keeps nothing for the next program.
+  std::vector<uint8_t> takeUnread();
   // Writes all of the bytes, waiting while the line's buffer is full.
   void write(const std::vector<uint8_t> &bytes);
   // Writes what fits in the line's buffer now; returns how many bytes.

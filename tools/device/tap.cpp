@@ -175,7 +175,8 @@ void Relay::checkProgram(double ms) {
     return;
   }
   fromProgram(ms, true);  // what it wrote last
-  std::vector<uint8_t> unsent = toProgram_.discard();
+  std::vector<uint8_t> unsent = program_.takeUnread(), held = toProgram_.discard();
+  unsent.insert(unsent.end(), held.begin(), held.end());
   if (!unsent.empty()) view_.lost(Side::Device, unsent, ms);
   toProgram_.setFd(-1);
   view_.programClosed(ms);
