@@ -15,7 +15,7 @@ using device::RecordEntry;
 
 TEST(RecordTest, ReadsBackWhatItWrote) {
   RecordEntry written;
-  written.us = 4000000;
+  written.us = 1036800000000;  // twelve days into a run
   written.event = "message";
   written.dir = "device";
   written.bytes = {0x84, 0x1E, 0x41};
@@ -25,7 +25,7 @@ TEST(RecordTest, ReadsBackWhatItWrote) {
   std::string line = device::recordLine(written), why;
   EXPECT_EQ(
       line,
-      "{\"us\":4000000,\"event\":\"message\",\"dir\":\"device\",\"bytes\":\"84 1E 41\","
+      "{\"us\":1036800000000,\"event\":\"message\",\"dir\":\"device\",\"bytes\":\"84 1E 41\","
       "\"byte_us\":[4000000,4001146,4002292],\"meaning\":\"key \\\"a\\\"\\\\ and a tab\\u0009\","
       "\"warnings\":[\"key-before-fc: sent 90 ms after\",\"data-bit7: x\"]}");
   RecordEntry read;

@@ -5,7 +5,7 @@
 namespace device {
 
 bool parseWhole(const std::string &text, long min, long max, long *value) {
-  if (text.empty() || text.size() > 12) return false;
+  if (text.empty() || text.size() > 18) return false;  // more would overflow
   long v = 0;
   for (char c : text) {
     if (!std::isdigit((unsigned char)c)) return false;

@@ -6,7 +6,7 @@
 
 namespace device {
 
-// Decimal digits only, within [min, max].
+// Decimal digits only (18 at most), within [min, max].
 bool parseWhole(const std::string &text, long min, long max, long *value);
 // One byte in hex: one or two hex digits, optionally after "0x".
 bool parseHexByte(const std::string &text, int *value);

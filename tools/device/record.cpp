@@ -106,7 +106,7 @@ bool Reader::number(long long *out) {
   size_t digits = at_;
   while (at_ < text_.size() && std::isdigit((unsigned char)text_[at_])) at_++;
   long value;
-  if (!parseWhole(text_.substr(digits, at_ - digits), 0, 999999999999L, &value)) {
+  if (!parseWhole(text_.substr(digits, at_ - digits), 0, 999999999999999999L, &value)) {
     at_ = start;
     return false;
   }
