@@ -148,7 +148,7 @@ TEST(TapRelayTest, EndsOnEveryRequestAndRemovesItsLink) {
 
 // Bad options, a port that can never open, a link that is not the tool's to
 // replace, a file that is no record: one line, exit 2, no link made, the
-// user's file left alone.
+// user's file left alone (though named for the log or the record).
 TEST(TapRelayTest, ARunThatCannotStartSaysWhyInOneLine) {
   Folder folder;
   std::ofstream(folder / "file") << "not a port\n";
@@ -158,14 +158,14 @@ TEST(TapRelayTest, ARunThatCannotStartSaysWhyInOneLine) {
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"tap", "--port", "/dev/null", "--link", com1, "--seconds", "5x"},
        error + "--seconds 5x: not a whole number of seconds from 1 to 31622400; see --help\n"},
-      {{"tap", "--port", folder / "file", "--link", com1},
+      {{"tap", "--port", folder / "file", "--link", com1, "--record", folder / "file"},
        error + "--port " + (folder / "file") +
            " is not a serial port: Inappropriate ioctl for device\n"},
       {{"tap", "--port", folder / "folder", "--link", com1},
        error + "--port " + (folder / "folder") + ": Is a directory\n"},
-      {{"conform", "--port", folder / "absent"},
+      {{"conform", "--port", folder / "absent", "--log", folder / "file"},
        error + "--port " + (folder / "absent") + ": No such file or directory\n"},
-      {{"tap", "--port", device.slave, "--link", folder / "file"},
+      {{"tap", "--port", device.slave, "--link", folder / "file", "--record", folder / "file"},
        error + "--link " + (folder / "file") + " is a file; only a link to a pty is replaced\n"},
       {{"grade", folder / "absent"}, error + (folder / "absent") + ": cannot read it\n"},
       {{"grade", folder / "file"},

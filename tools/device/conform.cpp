@@ -180,13 +180,13 @@ bool Run::run() {
 }  // namespace
 
 int runConform(const ConformOptions &options) {
-  Transcript out;
-  std::string why;
-  if (!out.open(options.log, options.record, &why))
-    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
   SerialPort port(options.port);
+  std::string why;
   if (port.open(&why) != SerialPort::OPEN)
     return std::fprintf(stderr, "talliver-device: --port %s\n", why.c_str()), EXIT_USAGE;
+  Transcript out;  // the log and the record emptied only for a run that starts
+  if (!out.open(options.log, options.record, &why))
+    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
   stopOnSignals();
 
   ConformPlan plan((double)options.seconds * 1000);

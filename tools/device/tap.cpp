@@ -226,17 +226,18 @@ void Relay::run() {
 }  // namespace
 
 int runTap(const TapOptions &options) {
-  Transcript out;
-  std::string why;
-  if (!out.open(options.log, options.record, &why))
-    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
   // A port that can never be a serial port is an error now; one that is not
-  // there yet (an adapter not plugged in) is waited for.
+  // there yet (an adapter not plugged in) is waited for. The log and the
+  // record are opened (and emptied) only for a run that can start.
   SerialPort port(options.port);
+  std::string why;
   if (port.open(&why) == SerialPort::REFUSED)
     return std::fprintf(stderr, "talliver-device: --port %s\n", why.c_str()), EXIT_USAGE;
   stopOnSignals();
   PtyLine program(options.link, PtyLine::PORT);
+  Transcript out;
+  if (!out.open(options.log, options.record, &why))
+    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
 
   RecordEntry start;
   start.event = "start";
