@@ -235,7 +235,8 @@ TEST(ScriptModeTest, RemovesItsLinkOnEveryWayOut) {
   const Row rows[] = {{"sleep 10", 0, 0},
                       {"frobnicate", 0, 1},
                       {"sleep 20000", SIGTERM, 128 + SIGTERM},
-                      {"sleep 20000", SIGINT, 128 + SIGINT}};
+                      {"sleep 20000", SIGINT, 128 + SIGINT},
+                      {"sleep 20000", SIGPIPE, 128 + SIGPIPE}};
   for (const Row &row : rows) {
     SCOPED_TRACE(row.command + " " + std::to_string(row.signal));
     Folder folder;

@@ -41,6 +41,7 @@ void removeLinkOnSignals(const std::string &link, const std::string &target) {
   std::memcpy(linkPath, link.c_str(), link.size() + 1);
   std::memcpy(linkTarget, target.c_str(), target.size() + 1);
   for (int s : ENDING_SIGNALS) std::signal(s, removeLinkAndDie);
+  std::signal(SIGPIPE, removeLinkAndDie);  // its output's reader gone, as `| head` does
 }
 
 }  // namespace device

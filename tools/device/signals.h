@@ -2,8 +2,8 @@
 // flag that Ctrl+C, SIGTERM and a closed terminal set, and end with their
 // summary. Script mode waits in too many places for a flag: there the same
 // signals remove the program's COM port link and end the process.
-// A reader that goes away (a closed pipe) is noticed by the write, not by
-// SIGPIPE.
+// The tap and the conformance run notice a reader that goes away (a closed
+// pipe) by the write, not by SIGPIPE; script mode ends on SIGPIPE as above.
 #pragma once
 
 #include <csignal>
@@ -15,8 +15,8 @@ extern volatile sig_atomic_t stopRequested;
 
 void stopOnSignals();
 
-// Script mode: on SIGINT, SIGTERM or SIGHUP, removes `link` if it still
-// points at `target`, then ends the process as the signal would have.
+// Script mode: on SIGINT, SIGTERM, SIGHUP or SIGPIPE, removes `link` if it
+// still points at `target`, then ends the process as the signal would have.
 void removeLinkOnSignals(const std::string &link, const std::string &target);
 
 }  // namespace device
