@@ -21,7 +21,6 @@ class ConformPlan {
   enum Hold { BEFORE, HOLDING, DONE };
   enum Port { OPEN, CLOSED, REOPENED };
   Hold hold() const { return hold_; }
-  Port port() const { return port_; }
 
   // A keystroke is taken at `ms`: true when its FC is to be withheld (the
   // hold begins).

@@ -20,8 +20,7 @@ struct LineSink::Shared {
   std::condition_variable changed;
   std::deque<std::string> lines;
   size_t heldBytes = 0;
-  long dropped = 0;
-  long droppedUnsaid = 0;  // not yet told to the reader
+  long droppedUnsaid = 0;  // dropped, not yet told to the reader
   bool ending = false;
   bool finished = false;
 };
@@ -84,18 +83,12 @@ LineSink::~LineSink() {
 void LineSink::line(const std::string &text) {
   std::lock_guard<std::mutex> lock(shared_->mutex);
   if (shared_->heldBytes + text.size() + 1 > HOLD_BYTES) {
-    shared_->dropped++;
     shared_->droppedUnsaid++;
     return;
   }
   shared_->lines.push_back(text);
   shared_->heldBytes += text.size() + 1;
   shared_->changed.notify_all();
-}
-
-long LineSink::dropped() const {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  return shared_->dropped;
 }
 
 }  // namespace device

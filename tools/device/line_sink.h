@@ -21,7 +21,6 @@ class LineSink {
   LineSink &operator=(const LineSink &) = delete;
 
   void line(const std::string &text);
-  long dropped() const;
 
   static constexpr size_t HOLD_BYTES = 1 << 20;
   static constexpr int LINGER_MS = 500;
