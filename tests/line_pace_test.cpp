@@ -1,12 +1,16 @@
-// The line's pace (11 bits a byte at 9600 baud), and the relay's outlet that
-// never waits: held bytes, dropped bytes, and pacing, with the times given.
+// The line's pace (11 bits a byte at 9600 baud), the relay's outlet that
+// never waits (held bytes, dropped bytes), and the output of a tool whose
+// output is its result, which waits for its reader.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "line_pace.h"
+#include "line_sink.h"
 #include "outlet.h"
 
 namespace {
@@ -71,6 +75,24 @@ TEST(OutletTest, WritesWhatTheSideTakesHoldsSomeAndDropsTheRest) {
   EXPECT_EQ(outlet.change(), Outlet::TAKING);
   EXPECT_EQ(outlet.dropped(), 2500) << "held bytes all went in the end";
   close(pipe[0]), close(pipe[1]);
+}
+
+TEST(LineSinkTest, AWaitingSinkLosesNoLineToALateReader) {
+  int pipe[2];
+  ASSERT_EQ(pipe2(pipe, O_CLOEXEC), 0);
+  size_t got = 0;
+  std::thread late([&] {  // comes back from a pause after the sink has filled
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    char buffer[65536];
+    for (ssize_t n; (n = read(pipe[0], buffer, sizeof buffer)) > 0;) got += (size_t)n;
+  });
+  {
+    device::LineSink sink(pipe[1], true, true);  // closes the pipe when done: the reader's end
+    for (int i = 0; i < 40000; i++) sink.line(std::string(39, 'x'));  // 1.6 MB: more than it holds
+  }
+  late.join();
+  close(pipe[0]);
+  EXPECT_EQ(got, 40000u * 40);
 }
 
 }  // namespace

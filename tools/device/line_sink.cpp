@@ -15,7 +15,7 @@ namespace device {
 // reader never reads again.
 struct LineSink::Shared {
   int fd;
-  bool closeWhenDone;
+  bool closeWhenDone, waits;
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::string> lines;
@@ -66,9 +66,10 @@ void writeLines(std::shared_ptr<LineSink::Shared> s) {
 }
 }  // namespace
 
-LineSink::LineSink(int fd, bool closeWhenDone) : shared_(std::make_shared<Shared>()) {
+LineSink::LineSink(int fd, bool closeWhenDone, bool waits) : shared_(std::make_shared<Shared>()) {
   shared_->fd = fd;
   shared_->closeWhenDone = closeWhenDone;
+  shared_->waits = waits;
   std::thread(writeLines, shared_).detach();
 }
 
@@ -76,13 +77,18 @@ LineSink::~LineSink() {
   std::unique_lock<std::mutex> lock(shared_->mutex);
   shared_->ending = true;
   shared_->changed.notify_all();
-  shared_->changed.wait_for(lock, std::chrono::milliseconds(LINGER_MS),
-                            [&] { return shared_->finished; });
+  auto finished = [&] { return shared_->finished; };
+  if (shared_->waits)
+    shared_->changed.wait(lock, finished);
+  else
+    shared_->changed.wait_for(lock, std::chrono::milliseconds(LINGER_MS), finished);
 }
 
 void LineSink::line(const std::string &text) {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  if (shared_->heldBytes + text.size() + 1 > HOLD_BYTES) {
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  auto room = [&] { return shared_->heldBytes + text.size() + 1 <= HOLD_BYTES; };
+  if (shared_->waits) shared_->changed.wait(lock, [&] { return room() || shared_->lines.empty(); });
+  if (!room() && !shared_->lines.empty()) {
     shared_->droppedUnsaid++;
     return;
   }

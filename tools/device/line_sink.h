@@ -13,8 +13,11 @@ namespace device {
 class LineSink {
  public:
   // `closeWhenDone`: the descriptor is this sink's (a file it opened).
-  LineSink(int fd, bool closeWhenDone);
-  // Waits up to `lingerMs` for the waiting lines to be written, then gives up
+  // `waits`: for a tool whose output is its result (grade), which has
+  // nothing else to keep moving: a slow reader makes `line` and the end
+  // wait rather than lose lines.
+  LineSink(int fd, bool closeWhenDone, bool waits = false);
+  // Waits up to LINGER_MS for the waiting lines to be written, then gives up
   // on them, so that a reader who never reads cannot hold up the end.
   ~LineSink();
   LineSink(const LineSink &) = delete;

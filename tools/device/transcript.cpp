@@ -43,7 +43,7 @@ std::string messageLine(const TimedMessage &m) {
 }
 }  // namespace
 
-Transcript::Transcript() : stdout_(new LineSink(STDOUT_FILENO, false)) {}
+Transcript::Transcript(bool waits) : stdout_(new LineSink(STDOUT_FILENO, false, waits)) {}
 
 bool Transcript::open(const std::string &log, const std::string &record, std::string *why) {
   if (!log.empty() && !(log_ = openSink("--log", log, why))) return false;

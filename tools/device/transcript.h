@@ -17,7 +17,8 @@ namespace device {
 
 class Transcript {
  public:
-  Transcript();
+  // `waits`: standard output waits for a slow reader (see LineSink).
+  explicit Transcript(bool waits = false);
   // Opens the log and the record, each unless its path is ""; false with
   // one line naming the file that cannot be written.
   bool open(const std::string &log, const std::string &record, std::string *why);
