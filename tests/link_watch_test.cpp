@@ -135,15 +135,6 @@ TEST(LinkWatchTest, TimedWarningsCarryTheirDeadline) {
   EXPECT_EQ(late[0].warning.atMs, 410);
 }
 
-TEST(LinkWatchTest, LineErrorsAreWarningsOfTheirOwn) {
-  LinkWatch w;
-  auto parity = w.lineError(device::LineByte::BAD, 0x41, 5);
-  auto lineBreak = w.lineError(device::LineByte::BREAK, 0x00, 6);
-  ASSERT_EQ(parity.size() + lineBreak.size(), 2u);
-  EXPECT_EQ(parity[0].warning.rule, Rule::ParityError);
-  EXPECT_EQ(lineBreak[0].warning.rule, Rule::LineBreak);
-}
-
 TEST(LinkWatchTest, RestartForgetsHalfMessagesAndWaitingKeystrokes) {
   LinkWatch w;
   watch(w, {key(0), dev(10, {0x04})}, 10);

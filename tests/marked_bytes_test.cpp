@@ -38,8 +38,7 @@ TEST(MarkedBytesTest, UndoesTheDriversMarking) {
   };
   const Row rows[] = {
       {"plain bytes", {0x84, 0x1E, 0x41}, {"84", "1E", "41"}},
-      {"a data FF comes doubled", {0x84, 0xFF, 0xFF, 0x41}, {"84", "FF", "41"}},
-      {"two data FFs", {0xFF, 0xFF, 0xFF, 0xFF}, {"FF", "FF"}},
+      {"a data FF comes doubled", {0x84, 0xFF, 0xFF, 0xFF, 0xFF}, {"84", "FF", "FF"}},
       {"a parity or framing error", {0x84, 0xFF, 0x00, 0x9E, 0x41}, {"84", "!9E", "41"}},
       {"an error on a byte FF", {0xFF, 0x00, 0xFF}, {"!FF"}},
       {"a break, relayed as 00", {0xFF, 0x00, 0x00, 0xD4}, {"BRK00", "D4"}},

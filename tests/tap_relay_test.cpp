@@ -228,22 +228,17 @@ TEST(TapRelayTest, LineRatePacesTheDevicesBytes) {
 }
 
 TEST(ScriptModeTest, RemovesItsLinkOnEveryWayOut) {
-  struct Row {
-    std::string command;
-    int signal, exitCode;
-  };
-  const Row rows[] = {{"sleep 10", 0, 0},
-                      {"frobnicate", 0, 1},
-                      {"sleep 20000", SIGTERM, 128 + SIGTERM},
-                      {"sleep 20000", SIGINT, 128 + SIGINT},
-                      {"sleep 20000", SIGPIPE, 128 + SIGPIPE}};
-  for (const Row &row : rows) {
-    SCOPED_TRACE(row.command + " " + std::to_string(row.signal));
+  // -1: a failed command; 0: the end of the script; then signals that end it.
+  for (int signal : {-1, 0, SIGTERM, SIGINT, SIGPIPE}) {
+    SCOPED_TRACE(signal);
     Folder folder;
-    Tool device(folder, {"--link", folder / "com1", row.command});
+    Tool device(folder, {"--link", folder / "com1",
+                         signal < 0 ? "frobnicate"
+                         : signal   ? "sleep 20000"
+                                    : "sleep 10"});
     ASSERT_TRUE(device.awaitOutput("device: ", 2000));
-    if (row.signal) device.signal(row.signal);
-    EXPECT_EQ(device.waitExit(END_BOUND_MS), row.exitCode);
+    if (signal > 0) device.signal(signal);
+    EXPECT_EQ(device.waitExit(END_BOUND_MS), signal < 0 ? 1 : signal ? 128 + signal : 0);
     EXPECT_FALSE(tool::exists(folder / "com1"));
   }
 }
