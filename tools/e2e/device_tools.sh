@@ -10,11 +10,7 @@ start_tap() { # NAME [OPTION...]
   "$DEVICE" tap --port "$T/device-port" --link "$LINK" --log "$T/$name.tap" "$@" \
     >/dev/null 2>"$T/$name.tap-errors" &
   TAP_PID=$!
-  for _ in $(seq 100); do
-    [ -L "$LINK" ] && return 0
-    kill -0 "$TAP_PID" 2>/dev/null || break
-    sleep 0.05
-  done
+  await_link "$LINK" "$TAP_PID" && return 0
   harness "$name" "the tap made no link $LINK" "$T/$name.tap-errors"
   return 1
 }

@@ -193,12 +193,19 @@ start_device() {
   rm -f "$link"
   "$DEVICE" --link "$link" "$@" >"$log" 2>&1 &
   DEVICE_PID=$!
+  await_link "$link" "$DEVICE_PID" && return 0
+  echo "wine-env: the device simulator made no link $link (see $log)" >&2
+  return 1
+}
+
+# await_link LINK PID: waits up to 5 s for the link that process PID makes;
+# fails at once when the process has ended without making it.
+await_link() {
   for _ in $(seq 100); do
-    [ -L "$link" ] && return 0
-    kill -0 "$DEVICE_PID" 2>/dev/null || break
+    [ -L "$1" ] && return 0
+    kill -0 "$2" 2>/dev/null || return 1
     sleep 0.05
   done
-  echo "wine-env: the device simulator made no link $link (see $log)" >&2
   return 1
 }
 
