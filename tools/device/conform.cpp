@@ -24,7 +24,6 @@ namespace device {
 namespace {
 const int IDENTITY_DATA1 = 2, IDENTITY_DATA2 = 34;
 const double PROMPT_AFTER_MS = 3000;  // without a keystroke, ask for some
-const size_t HOLD_BYTES = 4096;
 
 // The program's side: answers at each tick as the program does, every
 // waiting message but at most one keystroke.
@@ -99,9 +98,7 @@ class Run {
 bool Run::readDevice(double ms) {
   std::vector<LineByte> bytes;
   bool present = port_.readAvailable(&bytes);
-  std::vector<uint8_t> data;
-  for (const LineByte &b : bytes) data.push_back(b.byte);
-  for (const Message &m : view_.deviceBytes(data, ms)) program_.waiting.push_back(m);
+  for (const Message &m : view_.deviceBytes(lineData(bytes), ms)) program_.waiting.push_back(m);
   for (const LineByte &b : bytes)
     if (b.kind != LineByte::DATA) view_.lineError(b.kind, b.byte, ms);
   return present;

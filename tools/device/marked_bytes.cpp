@@ -25,4 +25,10 @@ void MarkedBytes::feed(uint8_t byte, std::vector<LineByte> *out) {
   }
 }
 
+std::vector<uint8_t> lineData(const std::vector<LineByte> &bytes) {
+  std::vector<uint8_t> data;
+  for (const LineByte &b : bytes) data.push_back(b.byte);
+  return data;
+}
+
 }  // namespace device

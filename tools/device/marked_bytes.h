@@ -17,6 +17,9 @@ struct LineByte {
   uint8_t byte;
 };
 
+// The bytes as the line carried them, errors or not: what is relayed.
+std::vector<uint8_t> lineData(const std::vector<LineByte> &bytes);
+
 class MarkedBytes {
  public:
   void feed(uint8_t byte, std::vector<LineByte> *out);

@@ -14,6 +14,10 @@
 
 namespace device {
 
+// What the tap and the conformance run hold for a side that does not take
+// its bytes, before they drop the rest: about 4 s of a 9600-baud line.
+const size_t HOLD_BYTES = 4096;
+
 class Outlet {
  public:
   Outlet(size_t holdLimit, bool paced) : holdLimit_(holdLimit), paced_(paced) {}

@@ -28,13 +28,6 @@ namespace device {
 namespace {
 const int REOPEN_INTERVAL_MS = 500;
 const double IDLE_WAKE_MS = 20;  // for the time-based rules while nothing moves
-const size_t HOLD_BYTES = 4096;  // held for a side that does not take them
-
-std::vector<uint8_t> dataOf(const std::vector<LineByte> &bytes) {
-  std::vector<uint8_t> data;
-  for (const LineByte &b : bytes) data.push_back(b.byte);
-  return data;
-}
 
 void reportOutlet(TapView &view, Outlet &outlet, const char *side, long &droppedBefore, double ms) {
   switch (outlet.change()) {
@@ -128,7 +121,7 @@ void Relay::toSide(Outlet &outlet, Side from, const std::vector<uint8_t> &bytes,
 void Relay::fromDevice(double ms) {
   std::vector<LineByte> bytes;
   bool present = port_.readAvailable(&bytes);
-  std::vector<uint8_t> data = dataOf(bytes);
+  std::vector<uint8_t> data = lineData(bytes);
   if (programHeld_) {
     toSide(toProgram_, Side::Device, data, ms);
     toProgram_.flush(ms);  // relayed before anything is printed
