@@ -5,7 +5,9 @@
 // program's COM port) at it, then runs commands from the command line or,
 // with "-", from standard input, one per line. Prints every byte sent and
 // every message the program answers, decoded. Exits 1 at the first command
-// that fails.
+// that fails. From standard input each command runs as its line arrives,
+// and "step done: COMMAND" follows it, so that a caller can drive the
+// device one step at a time.
 // tap: relays between a real device's serial port and the program's COM
 // port, printing what crosses a message at a time, with warnings.
 // conform: plays the program's side against a real device and grades it.
@@ -37,7 +39,8 @@ void printUsage() {
       "                 only a link to a pty is ever replaced, and it is removed at the end\n"
       "  --timeout MS   how long to wait for each answer (default 3000)\n"
       "  --line-rate    pace bytes as 9600 8O1 does, 1.15 ms a byte, both ways\n"
-      "  -              read the commands from standard input, one a line\n"
+      "  -              read the commands from standard input, one a line, each run as it\n"
+      "                 arrives and followed by the line \"step done: COMMAND\"\n"
       "  --port DEVICE  the device's serial port, any tty (/dev/ttyUSB0), set to 9600 8O1 raw\n"
       "  --log FILE     write the same lines to FILE as well\n"
       "  --record FILE  write a JSON record, one object a line, for `grade` and other tools\n"
@@ -53,9 +56,6 @@ void printUsage() {
 }
 
 int runScript(const Options &o) {
-  std::vector<std::string> commands = o.commands;
-  if (o.fromStdin)
-    for (std::string l; std::getline(std::cin, l);) commands.push_back(l);
   PtyLine line(o.link, PtyLine::SIMULATOR, o.lineRate);
   removeLinkOnSignals(o.link, line.slaveName());
   Session session;
@@ -64,8 +64,14 @@ int runScript(const Options &o) {
   std::printf("device: %s -> %s%s\n", o.link.c_str(), line.slaveName().c_str(),
               o.lineRate ? " (paced as 9600 8O1)" : "");
   std::fflush(stdout);
-  for (const std::string &command : commands)
+  for (const std::string &command : o.commands)
     if (!runCommand(session, command)) return EXIT_FAILED;
+  if (!o.fromStdin) return EXIT_PASSED;
+  for (std::string command; std::getline(std::cin, command);) {
+    if (!runCommand(session, command)) return EXIT_FAILED;
+    std::printf("step done: %s\n", command.c_str());
+    std::fflush(stdout);
+  }
   return EXIT_PASSED;
 }
 }  // namespace
