@@ -14,6 +14,9 @@ bool openPort(LPCSTR name);
 // Stops the main window's running timer and closes the port.
 void closeLink();
 
+// GetTickCount of the port's failure or of the last attempt to reopen it.
+extern DWORD lastReopenAttempt;
+
 // A port that failed while running: portHandle is INVALID_HANDLE_VALUE from
 // the failure until the port is open again.
 bool portLost();
