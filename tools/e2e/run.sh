@@ -403,63 +403,10 @@ test_port_cannot_be_set_up() {
   fi
 }
 
-# The release is the 32-bit executable: static, stripped, importing only the
-# system's own DLLs, declaring a subsystem version Windows 95 and NT 4 run,
-# and carrying a manifest that runs it as invoker on every Windows since Vista.
-check_executable() { # BUILD
-  local exe=$E2E_ROOT/build/$1/qelmo.exe imports subsystem manifest os=0 id
-  imports=$(objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
-  subsystem=$(objdump -p "$exe" | awk '/MajorSubsystemVersion/ {a=$2} /MinorSubsystemVersion/ {b=$2} END {print a "." b}')
-  # Resource type 24 (RT_MANIFEST), id 1: the manifest Windows reads at process creation.
-  manifest=$(wrestool -x --raw --type=24 --name=1 "$exe" 2>/dev/null | tr -d '\n')
-  for id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
-    4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 \
-    8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
-    [[ "$manifest" == *"<supportedOS Id=\"{$id}\"/>"* ]] && os=$((os + 1))
-  done
-  if [ "$imports" != "GDI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ] || [ "$subsystem" != 4.0 ] ||
-    objdump -h "$exe" | grep -q '\.debug'; then
-    flunk "$1 executable" "imports '$imports', subsystem $subsystem"
-  elif [[ "$manifest" != *'<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'* ]] ||
-    [ "$os" != 5 ]; then
-    flunk "$1 manifest" "execution level or supported OS missing ($os of 5 OS ids)"
-  else
-    pass "$1 executable: imports $imports, subsystem $subsystem, stripped; manifest as invoker, Vista to 10/11"
-  fi
-}
-test_win32_executable() { check_executable win32; }
-test_win64_executable() { check_executable win64; }
-
-# Every function the release imports is one that Windows 95 and NT 4 have:
-# the list of those checked by hand, in release-imports.txt.
-test_release_imports() {
-  local list=$E2E_ROOT/tools/e2e/release-imports.txt new
-  new=$(i686-w64-mingw32-objdump -p "$E2E_ROOT/build/win32/qelmo.exe" |
-    awk '/DLL Name:/ {dll = toupper($3)} /^\t[0-9a-f]+\t +[0-9]+  / && dll {print dll, $3}' |
-    sort | comm -23 - <(grep -v '^#' "$list" | sort))
-  if [ -z "$new" ]; then
-    pass "the 32-bit release imports only functions Windows 95 and NT 4 have ($(grep -vc '^#' "$list") listed)"
-  else
-    flunk "release imports" "not known to be in Windows 95 and NT 4: $(echo $new); check, then add to $list"
-  fi
-}
-
-test_release_size() {
-  local size
-  size=$(stat -c %s "$E2E_ROOT/build/win32/qelmo.exe")
-  if [ "$size" -le $((24 * 1024)) ]; then
-    pass "32-bit release is $size bytes (budget 24576)"
-  else
-    flunk "32-bit release size" "$size bytes, over the 24576-byte budget"
-  fi
-}
-
 source "$(dirname "${BASH_SOURCE[0]}")/device_tools.sh"
 
 # ---- Running them ---------------------------------------------------------
 
-# The executables themselves, once; they need no Wine.
-ARTIFACT_TESTS=(test_win32_executable test_win64_executable test_release_imports test_release_size)
 # Every test of a build's round, in order.
 TESTS=(test_no_free_port test_port_cannot_be_set_up test_identify_query_caps_lock
   test_keys_reach_target test_one_keystroke_per_tick test_monitor_echo_and_restore_guard
@@ -515,15 +462,13 @@ summary() {
 
 main() {
   if [ "${1:-}" = --list ]; then
-    printf '%s\n' "${ARTIFACT_TESTS[@]}" "${TESTS[@]}" "${ONCE[@]}"
+    printf '%s\n' "${TESTS[@]}" "${ONCE[@]}"
     return 0
   elif [ $# -gt 0 ]; then
     echo "run.sh: unknown argument '$1'; the options are --list and the E2E_ variables" >&2
     return 2
   fi
   rm -rf "$E2E_DIR" && mkdir -p "$E2E_DIR"
-  BUILD=""
-  run_round artifacts "${ARTIFACT_TESTS[@]}"
   if ! wine_up || ! choose_rounds; then
     harness_errors=$((harness_errors + 1))
     summary
