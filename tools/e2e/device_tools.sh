@@ -1,6 +1,6 @@
-# Sourced by run.sh: end-to-end tests of the device builders' tools, the tap
-# and the conformance run, and of grading their records again. Each test's
-# files, and the device's port, lie in its own folder $T.
+# Sourced by run.sh: end-to-end tests of the device builders' tools, the tap,
+# and of grading its records again. Each test's files, and the device's
+# port, lie in its own folder $T.
 
 # The tap between the device's port ($T/device-port) and the program's COM
 # port ($LINK), logging to $T/NAME.tap; waits until its link is there.
@@ -152,49 +152,6 @@ test_tap_at_line_rate() {
   fi
 }
 
-# The conformance run needs no program: it plays the program's side. Its
-# record, graded again, gives the same grades.
-test_conform_passes_the_simulator() {
-  local t=conform-pass code=0 title="conformance run against the simulator: every rule passes on evidence, and so again from its record"
-  device_on "$T/port" $t "soak 13" || return
-  "$DEVICE" conform --port "$T/port" --seconds 12 --record "$T/$t.jsonl" >"$RUN/$t.log" 2>&1 || code=$?
-  device_result
-  if [ "$code" != 0 ] || [ "$(tail -n 1 "$RUN/$t.log")" != "7 passed, 0 failed, 0 not graded" ] ||
-    [ "$(grep -c '^PASS' "$RUN/$t.log")" != 7 ]; then
-    flunk "$title" "exit $code, $(tail -n 1 "$RUN/$t.log")" "$RUN/$t.log"
-    return
-  fi
-  "$DEVICE" grade "$T/$t.jsonl" >"$T/$t.graded" 2>&1 || code=$?
-  if [ "$code" != 0 ] || ! diff <(grep -E '^(PASS|FAIL|NOT GRADED) ' "$RUN/$t.log") \
-    <(grep -E '^(PASS|FAIL|NOT GRADED) ' "$T/$t.graded") >"$T/$t.grade-diff"; then
-    flunk "$title" "graded offline (exit $code), the grades differ:" "$T/$t.grade-diff"
-  else
-    pass "$title"
-  fi
-}
-
-# A device that breaks rules, and keeps sending keystrokes while an FC is
-# withheld: exactly those rules fail; with nothing after the reopen, that
-# rule is not graded.
-test_conform_fails_a_rule_breaker() {
-  local t=conform-fail failed unsure code=0
-  device_on "$T/port" $t "sleep 500" "raw 04 1E 41" "sleep 500" "raw 84 9E 41" "sleep 500" \
-    "raw 84 1E" "sleep 300" "raw 41" "sleep 500" "raw 84 1E 41 84 30 42" "sleep 500" \
-    "raw 80 00 00" "sleep 300" "raw 84 1E 41" "sleep 300" "raw 84 1E 41" "listen 6000" || return
-  "$DEVICE" conform --port "$T/port" --seconds 8 >"$RUN/$t.log" 2>&1 || code=$?
-  device_result
-  failed=$(sed -n 's/^FAIL  \([a-z0-9-]*\):.*/\1/p' "$RUN/$t.log" | tr '\n' ' ')
-  unsure=$(sed -n 's/^NOT GRADED  \([a-z0-9-]*\):.*/\1/p' "$RUN/$t.log" | tr '\n' ' ')
-  if [ "$code" = 1 ] && [ "$failed" = "forms header-bit7 data-bit7 gaps waits-for-fc withheld-fc " ] &&
-    [ "$unsure" = "reopen " ] && [ "$(tail -n 1 "$RUN/$t.log")" = "0 passed, 6 failed, 1 not graded" ]; then
-    pass "conformance run against a rule breaker fails exactly its rules: $failed"
-  else
-    flunk "conformance run, rule breaker" "exit $code, failed: $failed, not graded: $unsure" "$RUN/$t.log"
-  fi
-}
-
-# Tests that run on each build, beside the program's own; tests that need no
-# program and run once.
+# Tests that run on each build, beside the program's own.
 DEVICE_TOOL_TESTS=(test_tap_is_transparent test_tap_warns_on_each_broken_rule
   test_tap_survives_a_program_restart test_tap_at_line_rate)
-DEVICE_TOOL_ONCE=(test_conform_passes_the_simulator test_conform_fails_a_rule_breaker)

@@ -414,8 +414,6 @@ TESTS=(test_no_free_port test_port_cannot_be_set_up test_identify_query_caps_loc
   test_digits_in_path_do_not_pick_a_port test_requests_in_one_burst_stay_absolute
   test_unplugged_device_comes_back test_flood_does_not_hold_off_close test_short_soak
   "${DEVICE_TOOL_TESTS[@]}")
-# The device tools' own tests that need no program run once.
-ONCE=("${DEVICE_TOOL_ONCE[@]}")
 
 # run_round FOLDER TEST...: each test named, unless E2E_ONLY names others,
 # in its own folder below FOLDER; a name with no function behind it fails.
@@ -462,7 +460,7 @@ summary() {
 
 main() {
   if [ "${1:-}" = --list ]; then
-    printf '%s\n' "${TESTS[@]}" "${ONCE[@]}"
+    printf '%s\n' "${TESTS[@]}"
     return 0
   elif [ $# -gt 0 ]; then
     echo "run.sh: unknown argument '$1'; the options are --list and the E2E_ variables" >&2
@@ -483,8 +481,6 @@ main() {
     ran="$ran round $n $build,"
   done
   BUILD=""
-  echo "== the device tools"
-  run_round tools "${ONCE[@]}"
   wine_down
   echo "end-to-end rounds:${ran%,}"
   if [ -n "$WINE32_WHY_NOT" ]; then
