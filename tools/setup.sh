@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages: the native
-# toolchain and GoogleTest, MinGW-w64 for the Windows programs, and Wine,
-# Xvfb and friends to run them. Installs only what is missing.
+# toolchain, GoogleTest and pytest, MinGW-w64 for the Windows programs, and
+# Wine, Xvfb and friends to run them. Installs only what is missing.
 #
 # 32-bit Wine (wine32:i386) is added only where this machine runs 32-bit
 # code; elsewhere nothing of i386 is installed and the x86-64 build stands
@@ -13,9 +13,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/wine-arch.sh
 
-packages=(cmake ninja-build g++ libgtest-dev clang-format python3 clang libclang-rt-14-dev
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64 icoutils
-  wine wine64 xvfb xauth xdotool imagemagick libc6-i386)
+packages=(cmake ninja-build g++ libgtest-dev clang-format python3 python3-pytest clang
+  libclang-rt-14-dev g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
+  icoutils wine wine64 xvfb xauth xdotool imagemagick libc6-i386)
 
 LOG=build/setup.log
 mkdir -p build
