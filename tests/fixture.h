@@ -32,6 +32,7 @@ class ProgramTest : public ::testing::Test {
     // Forget keys an earlier test left held by the program, then start clean.
     releaseHeldModifiers();
     forgetRequestedLocks();
+    forgetOutputQueue();
     sim::reset();
     receiveBuffer = ReceiveBuffer();
     lastReportedFlags = 0;

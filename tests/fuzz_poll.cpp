@@ -35,6 +35,7 @@ void requireWellFormed(const std::vector<BYTE> &out) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   releaseHeldModifiers();
   forgetRequestedLocks();
+  forgetOutputQueue();
   sim::reset();
   receiveBuffer = ReceiveBuffer();
   sim::port(1).kind = sim::PortKind::Free;
