@@ -17,6 +17,12 @@ packages=(cmake ninja-build g++ libgtest-dev clang-format python3 clang libclang
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64 icoutils
   wine wine64 xvfb xauth xdotool imagemagick libc6-i386)
 
+# The package names are Debian 12's (bookworm); elsewhere say so up front.
+. /etc/os-release 2>/dev/null || true
+if [ "${ID:-}" != debian ] || [ "${VERSION_ID:-}" != 12 ]; then
+  echo "setup: this is ${PRETTY_NAME:-an unknown system}, not Debian 12; the packages named here are Debian 12's and may differ"
+fi
+
 LOG=build/setup.log
 mkdir -p build
 : >"$LOG"
