@@ -334,7 +334,13 @@ static int load(const char *elf_path) {
   }
   snprintf(firmware.mmcu, sizeof firmware.mmcu, "%s", MCU);
   firmware.frequency = FREQUENCY;
-  avr_load_firmware(avr, &firmware);
+  avr_load_firmware(avr, &firmware);  // copies the code into the chip's flash
+  free(firmware.flash);
+  free(firmware.eeprom);
+  free(firmware.fuse);
+  free(firmware.lockbits);
+  for (uint32_t i = 0; i < firmware.symbolcount; i++) free(firmware.symbol[i]);
+  free(firmware.symbol);
   avr->frequency = FREQUENCY;
   avr->sleep = count_sleep;
   avr->log = LOG_ERROR;
@@ -402,5 +408,6 @@ int main(int argc, char **argv) {
           ms_of(avr->cycle), avr->cycle ? 100.0 * slept / avr->cycle : 0.0, to_pc, lost_to_pc,
           from_pc);
   fclose(report);
+  avr_terminate(avr);
   return crashed ? 1 : 0;
 }
