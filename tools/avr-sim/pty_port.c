@@ -102,12 +102,26 @@ static void drop_unread(struct pty_port *p) {
   close(slave);
 }
 
+// A pty keeps the odd-parity flag a PC side set (it drops only the parity
+// enable), and a later request for odd parity then changes nothing, which
+// the C library reports as a failure: the next program to open the port
+// would find it cannot set the line up. So the flags go when the port is let go.
+static void clear_parity(struct pty_port *p) {
+  struct termios tio;
+  if (tcgetattr(p->master, &tio) != 0 || !(tio.c_cflag & (PARENB | PARODD))) return;
+  tio.c_cflag &= ~(tcflag_t)(PARENB | PARODD);
+  tcsetattr(p->master, TCSANOW, &tio);
+}
+
 void pty_port_watch(struct pty_port *p) {
   if (p->master < 0) return;
   struct pollfd pf = {p->master, 0, 0};
   poll(&pf, 1, 0);
   int held = !(pf.revents & POLLHUP);
-  if (p->held && !held) drop_unread(p);
+  if (p->held && !held) {
+    drop_unread(p);
+    clear_parity(p);
+  }
   p->held = held;
 }
 

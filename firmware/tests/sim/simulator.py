@@ -13,6 +13,7 @@ import os
 import re
 import select
 import subprocess
+import termios
 import time
 import tty
 
@@ -126,6 +127,11 @@ class Program:
         """Opens the port; polling starts after silent_ms (the start-up notice)."""
         self.fd = os.open(self.sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         tty.setraw(self.fd)
+        # 9600 8O1, as the program sets it: a pty keeps only the odd-parity flag.
+        line = termios.tcgetattr(self.fd)
+        self.found_parity = bool(line[2] & termios.PARODD)
+        line[2] |= termios.PARENB | termios.PARODD
+        termios.tcsetattr(self.fd, termios.TCSANOW, line)
         self.sim.wait(0)  # the harness sees the port held from here
         self.base, self.read_count = self.sim.to_pc, 0
         self.slots, self.count = [0, 0, 0], 0  # the receive buffer, as the program keeps it

@@ -88,6 +88,7 @@ def test_a_keystroke_that_waits_through_a_restart_is_typed_once(sim):
     program = Program(sim)
     program.run(2000, buttons_for("Hel"))
     program.restart(silent_ms=11000)
+    assert not program.found_parity, "the port comes back without the last run's parity flag"
     program.run(14000, buttons_for("lo"))
     assert program.typed == "Hello"
     assert program.flags() == NUM_LOCK
