@@ -61,8 +61,8 @@ struct session {
   uint8_t presses_dropped;   // presses that found the queue full
 };
 
-// The platform sends a whole message, or two, in one call: bytes that leave
-// back to back, never interleaved with others.
+// The platform sends a whole message, or two (six bytes at most), in one
+// call: bytes that leave back to back, never interleaved with others.
 void link_write(const uint8_t *bytes, uint8_t count);
 
 // `now` is a millisecond clock that may wrap around.

@@ -44,12 +44,4 @@ TEST(DebounceTest, PressesComeAfterTwentySteadySamples) {
   for (const Row &r : rows) EXPECT_EQ(pressesOf(r.samples), r.presses) << r.what;
 }
 
-TEST(DebounceTest, ButtonsAreDebouncedApart) {
-  debounce d = {};
-  int presses = 0;
-  for (int ms = 0; ms < DEBOUNCE_MS; ms++)
-    presses += debounce_sample(&d, 0, 1) + debounce_sample(&d, 1, ms % 2);
-  EXPECT_EQ(presses, 1) << "the steady button only";
-}
-
 }  // namespace

@@ -49,7 +49,6 @@ class Simulator:
         self.trace = []  # (ms, ">" to the PC or "<" to the chip or "x" dropped, byte)
         self.t = 0.0
         self.to_pc = 0
-        self.summary = ""
         assert " -> /dev/pts/" in self._line(), "the harness did not start"
 
     def _line(self):
@@ -85,9 +84,9 @@ class Simulator:
 
     def quit(self):
         self.step("quit")
-        self.summary = self._line()
+        summary = self._line()
         assert self.process.wait(timeout=10) == 0
-        return self.summary
+        return summary
 
     def kill(self):
         if self.process.poll() is None:
@@ -110,14 +109,11 @@ class Simulator:
 class Program:
     """The program's side: opens the port, polls it every tick, answers."""
 
-    def __init__(self, sim, flags=NUM_LOCK, silent_ms=0, monitor=True):
+    def __init__(self, sim, flags=NUM_LOCK, silent_ms=0):
         self.sim = sim
         self.toggles, self.held = flags & 0xF0, flags & 0x0F
-        self.monitor = monitor
         self.typed = ""
         self.lose_fcs = 0  # the next this many FCs are not written
-        self.hold_fc_ms = 0  # the next FC is written this much later
-        self.held_fc_due = None
         self.fd = None
         self.open(silent_ms)
 
@@ -140,13 +136,9 @@ class Program:
         self.polls_from = self.sim.t + silent_ms
         self.written = 0
 
-    def close(self):
-        os.close(self.fd)
-        self.fd = None
-        self.sim.wait(0)  # the harness drops what was left unread
-
     def restart(self, silent_ms=11000):
-        self.close()
+        os.close(self.fd)
+        self.sim.wait(0)  # the harness drops what was left unread
         self.open(silent_ms)
 
     def _read(self):
@@ -218,8 +210,6 @@ class Program:
                 self._type(data1, data2, events)
                 if self.lose_fcs:
                     self.lose_fcs -= 1
-                elif self.hold_fc_ms:
-                    self.held_fc_due, self.hold_fc_ms = self.sim.t + self.hold_fc_ms, 0
                 else:
                     out += b"\xFC"
                 break
@@ -270,9 +260,7 @@ class Program:
                 if self.sim.t < self.polls_from:
                     continue
                 out, events = self._cycle()
-                if self.held_fc_due is not None and self.sim.t >= self.held_fc_due:
-                    out, self.held_fc_due = out + b"\xFC", None
-                self._write(out + (self._monitor(events) if self.monitor else b""))
+                self._write(out + self._monitor(events))
             except OSError:
                 self._lose_port()
         assert not buttons, "more buttons than ticks"

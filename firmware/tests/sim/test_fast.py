@@ -52,7 +52,7 @@ def test_identifies_through_the_programs_silence_then_types_what_waited(sim):
 
 
 def test_the_monitors_report_of_a_shift_is_not_taken_for_a_querys_answer(sim):
-    program = Program(sim, monitor=True)
+    program = Program(sim)
     program.run(6000, buttons_for("HW!e"))
     assert program.typed == "HW!e"
     assert program.flags() == NUM_LOCK
@@ -71,17 +71,6 @@ def test_without_an_fc_it_identifies_and_goes_on_without_typing_twice(sim):
     w_query = sent(sim, b"\xCC")[0] - BYTE_MS
     assert 2999 < w_query - e_sent < 3001, "the next press goes 3 s after the unanswered one"
     assert len(keystrokes(sim)) == 3, "each key sent once"
-
-
-def test_an_fc_held_back_past_the_identity_still_ends_the_keystroke(sim):
-    program = Program(sim)
-    program.run(400)
-    program.hold_fc_ms = 2000
-    program.run(4000, buttons_for("el"))
-    assert program.typed == "el"
-    fc = [ms for ms, kind, byte in sim.trace if kind == "<" and byte == 0xFC][0]
-    l_sent = keystrokes(sim)[1][0]
-    assert 0 < l_sent - fc < 10, "the next keystroke follows the FC at once, and not before"
 
 
 def test_a_keystroke_that_waits_through_a_restart_is_typed_once(sim):
