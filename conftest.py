@@ -31,10 +31,20 @@ def pytest_addoption(parser):
                     help="repeat the builds' rounds until there are this many")
 
 
+SUITE = Path(__file__).parent / "tools/e2e"
+
+
+def runs_the_suite(config):
+    """Whether this run is of the end-to-end tests (other suites in the tree
+    run pytest too, and keep its defaults)."""
+    paths = [config.invocation_params.dir / a.split("::")[0] for a in config.args]
+    return bool(paths) and all(p.resolve().is_relative_to(SUITE) for p in paths)
+
+
 @pytest.hookimpl(tryfirst=True)
 def pytest_configure(config):
     # The tests' folders, a fresh tree for each run, where the logs are looked for.
-    if not config.option.basetemp:
+    if runs_the_suite(config) and not config.option.basetemp:
         config.option.basetemp = str(WORK / "e2e")
 
 
@@ -62,6 +72,8 @@ def pytest_generate_tests(metafunc):
 
 
 def pytest_report_header(config):
+    if not runs_the_suite(config):
+        return []
     builds, why_not = runnable_builds()
     lines = ["rounds: " + " ".join(i for _, i in rounds_of(config))]
     if why_not:

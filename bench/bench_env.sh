@@ -4,6 +4,9 @@
 source tools/e2e/wine-env.sh
 trap wine_down EXIT
 wine_up >/dev/null
+# BENCH_PROGRAM=PATH.exe measures another build of the program (an earlier
+# commit's, say) with the same helpers, for a before-and-after.
+[ -n "${BENCH_PROGRAM:-}" ] && PROGRAM=$(realpath "$BENCH_PROGRAM")
 B=$WORK/bench
 rm -rf "$B" && mkdir -p "$B"
 

@@ -23,8 +23,9 @@ void sendMessage(int command, bool threeByte, int data1, int data2) {
   }
   // A failed write means the port is gone; a lost port takes nothing.
   if (portLost()) return;
-  DWORD written;
-  if (!WriteFile(portHandle, bytes, threeByte ? 3 : 1, &written, nullptr)) dropPort();
+  DWORD length = threeByte ? 3 : 1, written;
+  if (!WriteFile(portHandle, bytes, length, &written, nullptr)) dropPort();
+  noteWritten(length);
 }
 
 bool decodeStep(LinkMessage *message) {

@@ -10,6 +10,16 @@ namespace {
 const int IDENTITY_DATA1 = 2;
 const int IDENTITY_DATA2 = 34;
 
+// A cycle takes new messages for one poll interval at most, and only while
+// the port's output queue has room for an answer. A device that sends
+// queries faster than the line carries their answers back would otherwise
+// keep the thread in one cycle, away from its other messages (a close
+// request among them): under a driver with a buffer of its own, for seconds
+// in one write; under one whose writes wait for the line, 3.4 ms an answer.
+// What is left waits in the port's input queue for the next tick.
+const DWORD CYCLE_LIMIT_MS = 200;
+const DWORD LONGEST_MESSAGE = 3;
+
 // One press and release of the key, then the one-byte acknowledgement. The
 // codes go as received: no scan code lookup, no extended-key flag.
 void strokeKey(BYTE vk, BYTE scan) {
@@ -57,8 +67,14 @@ void handleWaitingMessages() {
     return;
   }
   DWORD budget = waiting > 0 ? waiting : 1;
+  DWORD began = GetTickCount();
+  // Unsigned difference: right across the tick count's wrap.
+  auto mayTakeMore = [began] {
+    return GetTickCount() - began < CYCLE_LIMIT_MS && outputQueueHasRoom(LONGEST_MESSAGE);
+  };
 
-  while ((budget > 0 || receiveBuffer.count > 0) && !portLost()) {
+  // A message once begun is finished: at most two more reads and one answer.
+  while (((budget > 0 && mayTakeMore()) || receiveBuffer.count > 0) && !portLost()) {
     // One byte per read: with the port's time-outs an idle line costs 26 ms.
     DWORD got = 0;
     BYTE *slot = &receiveBuffer.slot[receiveBuffer.count];
@@ -77,7 +93,10 @@ void handleWaitingMessages() {
 }  // namespace
 
 void pollLink() {
-  if (portLost() && reopenPort()) receiveBuffer = ReceiveBuffer();  // as freshly started
+  if (portLost() && reopenPort()) {  // as freshly started
+    receiveBuffer = ReceiveBuffer();
+    forgetOutputQueue();
+  }
   if (!portLost()) handleWaitingMessages();
   // A device that is gone cannot release the keys it held.
   if (portLost()) releaseHeldModifiers();

@@ -26,3 +26,16 @@ void dropPort();
 // when a second has passed since the failure or the last attempt; true once
 // it is open and set up.
 bool reopenPort();
+
+// The line time still needed for what was written, in microseconds, as of
+// the GetTickCount outputQueueCountedAt.
+extern DWORD outputQueueUs;
+extern DWORD outputQueueCountedAt;
+// A port opened afresh has an empty output queue.
+void forgetOutputQueue();
+// What was written to the port, counted against the output queue.
+void noteWritten(DWORD bytes);
+// Whether the output queue has room for this many more bytes now, by what was
+// written and what the line has carried since: if so, a write of them does
+// not wait.
+bool outputQueueHasRoom(DWORD bytes);

@@ -3,9 +3,6 @@
 #include "shared/state.h"
 
 namespace {
-const DWORD INPUT_QUEUE = 2048;
-const DWORD OUTPUT_QUEUE = 1024;
-
 // 9600 baud, 8 data bits, odd parity, 1 stop bit, and a line that passes
 // every byte value unchanged and never holds the program back.
 void setLineDiscipline(DCB *dcb) {
@@ -40,7 +37,7 @@ HANDLE openExclusive(LPCSTR name, DWORD attributes) {
 }
 
 SetupResult setUpPort() {
-  if (!SetupComm(portHandle, INPUT_QUEUE, OUTPUT_QUEUE)) return SETUP_REFUSED;
+  if (!SetupComm(portHandle, INPUT_QUEUE_BYTES, OUTPUT_QUEUE_BYTES)) return SETUP_REFUSED;
 
   DCB dcb;
   if (!GetCommState(portHandle, &dcb)) return SETUP_REFUSED;

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+// The queue sizes asked of the port's driver, in bytes.
+const DWORD INPUT_QUEUE_BYTES = 2048;
+const DWORD OUTPUT_QUEUE_BYTES = 1024;
+
 // "COMx": the x is overwritten with each candidate digit, so COM1 to COM9.
 // After the search it names the chosen port, which reopening opens again.
 extern char portName[5];

@@ -3,6 +3,8 @@
 // here. Plain #defines, so that the resource compiler reads them too.
 #pragma once
 
+#include "res/version.h"
+
 #define MAIN_CLASS_NAME "QELMO32"
 // The main window's title and the start-up notice's caption.
 #define MAIN_WINDOW_TITLE "Ostrel TALLIVER for Windows95/NT"
@@ -20,11 +22,12 @@
 #define TEXT_LINE_REFUSED "Failed initializing COM port!"
 
 // The start-up notice: the '#' becomes the chosen port's digit.
-#define NOTICE_TEXT                                       \
-  "Connect VANTOLE to serial port COM#.\n"                \
-  "\n"                                                    \
-  "TALLIVER for Windows 95/NT, version 3.0.\n"            \
-  "Made by Ostrel, for use with the VANTOLE interface.\n" \
+#define NOTICE_TEXT                                         \
+  "Connect VANTOLE to serial port COM#.\n"                  \
+  "\n"                                                      \
+  "TALLIVER for Windows 95/NT, version " VERSION_SHORT_TEXT \
+  ".\n"                                                     \
+  "Made by Ostrel, for use with the VANTOLE interface.\n"   \
   "Simulates the keyboard using a serial port."
 #define COUNTDOWN_FORMAT "0:%02d"
 

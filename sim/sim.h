@@ -60,8 +60,16 @@ struct Port {
   // after each ReadFile call, as from a device that streams without pause.
   std::deque<BYTE> arriving;
   std::vector<BYTE> output;  // bytes the program has written
-  int reads = 0;             // ReadFile calls
-  int writes = 0;            // WriteFile calls
+  // When the line will have sent the last byte written, in simulated time:
+  // the output queue drains at 9600 8O1's pace, and a write waits while the
+  // queue (outQueue bytes) has no room for it.
+  uint64_t lineFreeAtUs = 0;
+  // A driver that keeps no output queue of its own: each write returns only
+  // once the line has taken the bytes written before it.
+  bool writesWaitForLine = false;
+  uint64_t writesWaitedUs = 0;  // all writes' waits together
+  int reads = 0;                // ReadFile calls
+  int writes = 0;               // WriteFile calls
 };
 Port &port(int number);
 // Every name CreateFileA was asked to open, in order.
@@ -74,9 +82,13 @@ void unplug(int number);
 void plugIn(int number);
 
 // ---- Clock ------------------------------------------------------------------
-// GetTickCount's milliseconds. They start a few seconds before the counter
-// wraps, as on a machine that has run for 49.7 days.
+// Simulated time. It moves when a test advances it, when a read waits out its
+// time-out on an empty line, and when a write waits for room in the output
+// queue. GetTickCount reports it in milliseconds, starting a few seconds
+// before the counter wraps, as on a machine that has run for 49.7 days.
 void advanceClock(DWORD ms);
+uint64_t clockUs();
+void advanceClockUs(uint64_t us);
 
 // ---- Windows, dialogs, timers, message boxes --------------------------------
 struct MessageBox {

@@ -7,6 +7,9 @@
 #include "sim/sim.h"
 
 namespace {
+// 9600 baud, 11 bits a byte with start, parity and stop bits.
+const uint64_t BYTE_TIME_US = 1146;
+
 sim::Port ports[10];
 std::vector<std::string> attempts;
 
@@ -119,6 +122,10 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, L
     out[(*read)++] = p->input.front();
     p->input.pop_front();
   }
+  // Nothing came: the read returns when its total time-out has passed.
+  if (*read == 0)
+    sim::advanceClockUs(1000ull * (p->timeouts.ReadTotalTimeoutConstant +
+                                   p->timeouts.ReadTotalTimeoutMultiplier * toRead));
   if (!p->arriving.empty()) {
     p->input.push_back(p->arriving.front());
     p->arriving.pop_front();
@@ -131,6 +138,18 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
   sim::Port *p = openPortOf(handle);
   if (!p) return FALSE;
   p->writes++;
+  // The write returns once the output queue has room for all of it, the
+  // line taking one byte every BYTE_TIME_US.
+  uint64_t capacity = p->outQueue > toWrite && !p->writesWaitForLine ? p->outQueue : toWrite;
+  uint64_t now = sim::clockUs();
+  uint64_t queueTimeUs = (capacity - toWrite) * BYTE_TIME_US;
+  uint64_t roomAt = p->lineFreeAtUs > queueTimeUs ? p->lineFreeAtUs - queueTimeUs : 0;
+  if (roomAt > now) {
+    sim::advanceClockUs(roomAt - now);
+    p->writesWaitedUs += roomAt - now;
+    now = roomAt;
+  }
+  p->lineFreeAtUs = (p->lineFreeAtUs > now ? p->lineFreeAtUs : now) + toWrite * BYTE_TIME_US;
   const BYTE *in = (const BYTE *)buffer;
   p->output.insert(p->output.end(), in, in + toWrite);
   *written = toWrite;

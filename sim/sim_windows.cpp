@@ -12,7 +12,7 @@ void resetPorts();
 namespace {
 sim::Windows state;
 const DWORD CLOCK_START = 0xFFFFF000;  // 4096 ms before GetTickCount wraps
-DWORD tickCount = CLOCK_START;
+uint64_t elapsedUs = 0;                // simulated time since the reset
 HWND const MAIN_WINDOW = (HWND)(uintptr_t)0x1000;
 HWND const DIALOG = (HWND)(uintptr_t)0x2000;
 HDC const PAINT_DC = (HDC)(uintptr_t)0x3000;
@@ -27,9 +27,11 @@ void reset() {
   resetKeyboard();
   resetPorts();
   state = Windows();
-  tickCount = CLOCK_START;
+  elapsedUs = 0;
 }
-void advanceClock(DWORD ms) { tickCount += ms; }
+void advanceClock(DWORD ms) { elapsedUs += (uint64_t)ms * 1000; }
+uint64_t clockUs() { return elapsedUs; }
+void advanceClockUs(uint64_t us) { elapsedUs += us; }
 Windows &windows() { return state; }
 HWND mainWindowHandle() { return MAIN_WINDOW; }
 HWND dialogHandle() { return DIALOG; }
@@ -197,4 +199,4 @@ int WINAPI SetBkMode(HDC, int mode) {
   return old;
 }
 
-DWORD WINAPI GetTickCount() { return tickCount; }
+DWORD WINAPI GetTickCount() { return CLOCK_START + (DWORD)(elapsedUs / 1000); }

@@ -100,6 +100,49 @@ TEST_F(PollTest, ReadsOnlyWhatWaitsAsTheCycleBegins) {
   EXPECT_EQ(port->output.size(), 6u * 3) << "the next cycle takes what arrived meanwhile";
 }
 
+// Queries flooding in faster than the line can carry their answers back
+// (each three-byte answer takes 3.4 ms at 9600 baud): a cycle that answered
+// everything waiting would hold the thread for seconds. Whether the driver
+// queues what is written or makes each write wait for the line, each cycle
+// stops after about a tick, and every query is answered, in order, over the
+// following cycles.
+TEST_F(PollTest, FloodAtTheLinesPaceIsAnsweredATickAtATime) {
+  struct Row {
+    const char *driver;
+    bool writesWaitForLine;
+  };
+  for (const Row &row :
+       {Row{"a 1024-byte output queue", false}, Row{"writes wait for the line", true}}) {
+    SCOPED_TRACE(row.driver);
+    SetUp();
+    port->writesWaitForLine = row.writesWaitForLine;
+    const int MESSAGES = 3000;
+    Bytes expected;
+    for (int i = 0; i < MESSAGES; i++) {
+      bool query = i % 2 == 0;
+      sim::deviceSends(1, {query ? (BYTE)0xCC : (BYTE)0xD4});
+      Bytes answer = query ? Bytes{0x88, 0x00, 0x00} : Bytes{0x98, 0x02, 0x22};
+      expected.insert(expected.end(), answer.begin(), answer.end());
+    }
+    int cycles = 0;
+    while (!port->input.empty() && cycles < 1000) {
+      DWORD began = GetTickCount();
+      pollLink();
+      cycles++;
+      // A tick, the last answer's wait for the line, and the clock's rounding.
+      DWORD took = GetTickCount() - began;
+      ASSERT_LE(took, 200u + 4 + 1) << "cycle " << cycles;
+      // The next tick: 200 ms after this one began, or at once when it is due.
+      sim::advanceClock(took < 200 ? 200 - took : 1);
+    }
+    EXPECT_GT(cycles, 20) << "the flood outlasts many ticks";
+    EXPECT_EQ(port->output, expected);
+    if (!row.writesWaitForLine) {
+      EXPECT_LT(port->writesWaitedUs, 20000u) << "writes wait only for what the count missed";
+    }
+  }
+}
+
 TEST_F(PollTest, MessageBegunInTheCycleIsCompleted) {
   send({0x84, 0x1E});
   port->arriving = {0x41, 0xD4};

@@ -25,6 +25,8 @@ const StateVariable PROGRAM_STATE[] = {
     {"portHandle", [] { portHandle = nullptr; }},
     {"portName", [] { std::strcpy(portName, initialPortName.c_str()); }},
     {"lastReopenAttempt", [] { lastReopenAttempt = 0; }},
+    {"outputQueueUs", [] { outputQueueUs = 0; }},
+    {"outputQueueCountedAt", [] { outputQueueCountedAt = 0; }},
     {"receiveBuffer", [] { receiveBuffer = ReceiveBuffer(); }},
     {"pressedByProgram", [] { pressedByProgram = 0; }},
     {"locksRequested", [] { locksRequested = false; }},

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "res/version.h"
+
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
@@ -164,12 +166,15 @@ TEST_F(ResourceTest, VersionRecord) {
   std::map<std::string, std::string> strings;
   std::vector<uint32_t> fixed;
   readVersionBlock(r, &strings, &fixed);
-  EXPECT_EQ(strings["FileVersion"], "3, 0, 0, 0");
-  EXPECT_EQ(strings["ProductVersion"], "3, 0, 0, 0");
+  // The version is written once, in version.h: the record must carry it.
+  EXPECT_EQ(strings["FileVersion"], VERSION_TEXT);
+  EXPECT_EQ(strings["ProductVersion"], VERSION_TEXT);
   ASSERT_EQ(fixed.size(), 13u);
   EXPECT_EQ(fixed[0], 0xFEEF04BDu) << "signature";
+  const uint32_t numbers[4] = {VERSION_NUMBERS};
+  uint32_t high = numbers[0] << 16 | numbers[1], low = numbers[2] << 16 | numbers[3];
   EXPECT_EQ(std::vector<uint32_t>(fixed.begin() + 2, fixed.begin() + 6),
-            std::vector<uint32_t>({0x00030000, 0, 0x00030000, 0}))
+            std::vector<uint32_t>({high, low, high, low}))
       << "file and product version numbers";
 }
 

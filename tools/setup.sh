@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages: the native
-# toolchain, GoogleTest and pytest, MinGW-w64 for the Windows programs, and
-# Wine, Xvfb and friends to run them. Installs only what is missing.
+# toolchain and GoogleTest, MinGW-w64 for the Windows programs, Wine, Xvfb
+# and friends to run them, the AVR toolchain for the reference firmware and
+# simavr with pytest for its tests. Installs only what is missing.
 #
 # 32-bit Wine (wine32:i386) is added only where this machine runs 32-bit
 # code; elsewhere nothing of i386 is installed and the x86-64 build stands
@@ -13,9 +14,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/wine-arch.sh
 
-packages=(cmake ninja-build g++ libgtest-dev clang-format python3 python3-pytest clang
-  libclang-rt-14-dev g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64
-  icoutils wine wine64 xvfb xauth xdotool imagemagick libc6-i386)
+packages=(cmake ninja-build g++ libgtest-dev clang-format python3 clang libclang-rt-14-dev
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64 icoutils
+  wine wine64 xvfb xauth xdotool imagemagick libc6-i386
+  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev pkg-config python3-pytest)
+
+# The package names are Debian 12's (bookworm); elsewhere say so up front.
+. /etc/os-release 2>/dev/null || true
+if [ "${ID:-}" != debian ] || [ "${VERSION_ID:-}" != 12 ]; then
+  echo "setup: this is ${PRETTY_NAME:-an unknown system}, not Debian 12; the packages named here are Debian 12's and may differ"
+fi
 
 LOG=build/setup.log
 mkdir -p build

@@ -1,0 +1,17 @@
+# Cross-compiling the device firmware with Debian's AVR toolchain (gcc-avr,
+# binutils-avr, avr-libc) for the ATmega328P at 16 MHz.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR avr)
+set(CMAKE_C_COMPILER avr-gcc)
+set(CMAKE_CXX_COMPILER avr-g++)
+set(CMAKE_OBJCOPY avr-objcopy CACHE FILEPATH "")
+set(CMAKE_SIZE avr-size CACHE FILEPATH "")
+set(AVR_MCU atmega328p)
+set(AVR_F_CPU 16000000UL)
+set(CMAKE_C_FLAGS_INIT "-mmcu=${AVR_MCU} -DF_CPU=${AVR_F_CPU}")
+set(CMAKE_CXX_FLAGS_INIT "-mmcu=${AVR_MCU} -DF_CPU=${AVR_F_CPU}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-mmcu=${AVR_MCU}")
+set(CMAKE_FIND_ROOT_PATH /usr/lib/avr)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,104 @@
+"""The firmware in the simulator, unpaced, against a stand-in for the
+program. Simulated time passes only in the stand-in's steps, so every
+time-out lands where the firmware puts it, to the millisecond."""
+import re
+
+import pytest
+
+from simulator import BYTE_MS, NUM_LOCK, Program, Simulator, buttons_for
+
+
+@pytest.fixture
+def sim(tmp_path):
+    simulator = Simulator(str(tmp_path))
+    yield simulator
+    simulator.kill()
+
+
+def sent(sim, message):
+    """When each such message from the device arrived, in ms."""
+    return [ms for ms, m in sim.device_messages() if m == message]
+
+
+def identifies(sim):
+    """When each identify came that was not part of a capital's query."""
+    messages = sim.device_messages()
+    return [ms for (ms, m), (_, before) in zip(messages, [(0, b"")] + messages)
+            if m == b"\xD4" and before != b"\xCC"]
+
+
+def keystrokes(sim):
+    return [(ms, m) for ms, m in sim.device_messages() if m[0] & 0xFC in (0x84, 0x90)]
+
+
+def assert_each_keystroke_waits_for_its_fc(sim):
+    fcs = [ms for ms, kind, byte in sim.trace if kind == "<" and byte == 0xFC]
+    times = [ms for ms, _ in keystrokes(sim)]
+    for before, after in zip(times, times[1:]):
+        assert any(before < fc < after for fc in fcs), f"keystroke at {after} ms before an FC"
+
+
+def test_identifies_through_the_programs_silence_then_types_what_waited(sim):
+    program = Program(sim, flags=NUM_LOCK, silent_ms=11000)
+    program.run(20000, buttons_for("Hello, World!"))
+    assert program.typed == "Hello, World!"
+    assert program.flags() == NUM_LOCK, "Num Lock on, and Shift up, afterwards"
+    times = identifies(sim)
+    first_keystroke = keystrokes(sim)[0][0]
+    assert times[0] < 2 and 11000 < first_keystroke < 11300
+    assert [round(b - a) for a, b in zip(times, times[1:])] == [1000] * 11
+    assert times[-1] < first_keystroke, "no identify of its own once answered"
+    assert_each_keystroke_waits_for_its_fc(sim)
+
+
+def test_the_monitors_report_of_a_shift_is_not_taken_for_a_querys_answer(sim):
+    program = Program(sim)
+    program.run(6000, buttons_for("HW!e"))
+    assert program.typed == "HW!e"
+    assert program.flags() == NUM_LOCK
+
+
+def test_without_an_fc_it_identifies_and_goes_on_without_typing_twice(sim):
+    program = Program(sim)
+    program.run(400)
+    program.lose_fcs = 2  # those of e and of the capital W
+    program.run(10000, buttons_for("eWe"))
+    assert program.typed == "eWe", "nothing typed twice, and Shift put back after the W"
+    assert program.flags() == NUM_LOCK
+    # When the firmware wrote each: a message's time is that of its last byte.
+    e_sent = keystrokes(sim)[0][0] - 3 * BYTE_MS
+    assert 399 < identifies(sim)[1] - BYTE_MS - e_sent < 401
+    w_query = sent(sim, b"\xCC")[0] - BYTE_MS
+    assert 2999 < w_query - e_sent < 3001, "the next press goes 3 s after the unanswered one"
+    assert len(keystrokes(sim)) == 3, "each key sent once"
+
+
+def test_a_keystroke_that_waits_through_a_restart_is_typed_once(sim):
+    program = Program(sim)
+    program.run(2000, buttons_for("Hel"))
+    program.restart(silent_ms=11000)
+    assert not program.found_parity, "the port comes back without the last run's parity flag"
+    program.run(14000, buttons_for("lo"))
+    assert program.typed == "Hello"
+    assert program.flags() == NUM_LOCK
+
+
+def test_bounces_type_nothing_and_a_held_button_types_once(sim):
+    program = Program(sim)
+    program.run(400)
+    for _ in range(4):
+        for step in ("press e", "wait 5", "release e", "wait 5"):
+            sim.step(step)
+    program.run(600)
+    assert program.typed == ""
+    sim.step("press e")
+    program.run(2000)
+    sim.step("release e")
+    program.run(400)
+    assert program.typed == "e"
+
+
+def test_sleeps_while_idle(sim):
+    Program(sim).run(5000)
+    asleep = float(re.search(r"asleep ([\d.]+) %", sim.quit()).group(1))
+    assert asleep > 80
