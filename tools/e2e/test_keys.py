@@ -1,5 +1,20 @@
 """Keystrokes and the lock and modifier keys, as a device asks for them."""
+import pytest
+
 from wine_env import wait_until
+
+
+def flag_request(flags):
+    """The bytes of a flag request: bit 7 of the flags travels in the header."""
+    return f"{0x88 | (0x02 if flags & 0x80 else 0):02X} 00 {flags & 0x7F:02X}"
+
+
+def flags_answered(device):
+    """The flags of the program's last answer to a query."""
+    for header, _, data2 in (m for m in reversed(device.answers()) if len(m) == 3):
+        if header & 0xFC == 0x88:
+            return data2 | (header & 0x02) << 6
+    raise AssertionError("expected an answer to the query, the program sent none")
 
 
 def test_flag_requests_are_absolute_and_held_keys_go_at_close(polling, program, key_target):
@@ -37,6 +52,47 @@ def test_keystrokes_reach_the_focused_window_one_a_tick(polling, key_target):
     for key in ["KEYDOWN vk=7C scan=64"] * 5 + ["KEYDOWN vk=51 scan=11", "KEYDOWN vk=13 scan=13"]:
         assert key in keys, f"expected {key} as sent, the window got {keys}"
         keys = keys[keys.index(key) + 1:]
+
+
+def test_capital_letter_recipes_with_num_lock_on(polling, key_target):
+    d, run = polling
+    key_target.start()
+    d.steps("mods 20", "sleep 600", "expect-flags 20")
+    try:
+        # The sound recipe: read the flags, request them with both Shift bits
+        # set, send the key, then request the flags as read.
+        d.step("query")
+        flags = flags_answered(d)
+        d.steps(f"raw {flag_request(flags | 0x03)}", "raw 84 23 48", "expect FC",
+                f"raw {flag_request(flags)}", "sleep 600", "query")
+        assert key_target.text() == "H", "expected 'H' from the sound recipe"
+        flags = flags_answered(d)
+        assert flags == 0x20, \
+            f"expected Num Lock still on (flags 20) after the sound recipe, read {flags:02X}"
+        # The absolute recipe, 88 00 03, the key, 88 00 00: Num Lock goes off.
+        d.steps("raw 88 00 03", "raw 84 23 48", "expect FC", "raw 88 00 00", "sleep 600", "query")
+        assert key_target.text() == "HH", "expected a second 'H' from the absolute recipe"
+        flags = flags_answered(d)
+        assert flags == 0x00, \
+            f"expected Num Lock off (flags 00) after 88 00 03 ... 88 00 00, read {flags:02X}"
+    finally:
+        d.send("mods 00")
+
+
+@pytest.mark.xfail(strict=True, reason="the device tool's text command asks for Shift with "
+                   "absolute requests (03, then 00), which turn Num Lock off")
+def test_device_tools_text_leaves_num_lock_on(polling, key_target):
+    d, run = polling
+    key_target.start()
+    d.steps("mods 20", "sleep 600", "expect-flags 20")
+    try:
+        d.steps("text Hi there", "sleep 600", "query")
+        assert key_target.text() == "Hi there", "expected the window to receive 'Hi there'"
+        flags = flags_answered(d)
+        assert flags == 0x20, \
+            f"expected Num Lock still on (flags 20) after the text, read {flags:02X}"
+    finally:
+        d.send("mods 00")
 
 
 def test_30_s_soak_loses_nothing(polling, key_target, tmp_path):

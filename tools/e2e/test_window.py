@@ -40,3 +40,27 @@ def test_unpaced_query_flood_does_not_hold_off_a_close(polling, program):
     assert gone is not None and gone < 6000, \
         f"expected the window gone within 6000 ms of the close, winctl said {closed!r}"
     assert run.exit_code() == 0, "expected exit code 0 after the close"
+
+
+CLOSE_INTO_PACED_FLOOD_S = 20
+CLOSE_WITHIN_S = 8
+
+
+def test_close_during_a_paced_query_flood(device, program):
+    # The device sends a query every 1.15 ms, as 9600 8O1 carries them, and
+    # takes the answers at the same pace: three bytes each, so they back up
+    # and the program's writes wait. A close request 20 s in (the output has
+    # long been full by then) must take effect within a generous bound; a
+    # close takes about 2 s of Wine's own.
+    d = device(line_rate=True)
+    run = program.start()
+    d.step("identify 40000", within_s=45)
+    d.send("flood 60000 CC")
+    time.sleep(CLOSE_INTO_PACED_FLOOD_S)
+    code, closed = program.winctl("time-close", timeout=CLOSE_WITHIN_S + 2)
+    gone = milliseconds(r"closed in (\d+) ms", closed)
+    expected = (f"expected the window gone within {CLOSE_WITHIN_S} s of a close request "
+                f"posted {CLOSE_INTO_PACED_FLOOD_S} s into the flood")
+    assert code is not None, f"{expected}; it was still there {CLOSE_WITHIN_S + 2} s after"
+    assert gone is not None and gone <= CLOSE_WITHIN_S * 1000, f"{expected}; winctl: {closed!r}"
+    assert run.exit_code() == 0, "expected exit code 0 after the close"
