@@ -46,7 +46,7 @@ CLOSE_INTO_PACED_FLOOD_S = 20
 CLOSE_WITHIN_S = 8
 
 
-def test_close_during_a_paced_query_flood(device, program):
+def test_close_during_a_paced_query_flood(device, program, tmp_path):
     # The device sends a query every 1.15 ms, as 9600 8O1 carries them, and
     # takes the answers at the same pace: three bytes each, so they back up
     # and the program's writes wait. A close request 20 s in (the output has
@@ -58,6 +58,7 @@ def test_close_during_a_paced_query_flood(device, program):
     d.send("flood 60000 CC")
     time.sleep(CLOSE_INTO_PACED_FLOOD_S)
     code, closed = program.winctl("time-close", timeout=CLOSE_WITHIN_S + 2)
+    (tmp_path / "close.answer").write_text(closed + "\n")
     gone = milliseconds(r"closed in (\d+) ms", closed)
     expected = (f"expected the window gone within {CLOSE_WITHIN_S} s of a close request "
                 f"posted {CLOSE_INTO_PACED_FLOOD_S} s into the flood")
