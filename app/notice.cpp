@@ -8,8 +8,9 @@
 
 char noticeText[] = NOTICE_TEXT;
 
-namespace {
 SHORT noticeCountdown;
+
+namespace {
 const UINT_PTR NOTICE_TIMER = 1;
 const UINT ONE_SECOND_MS = 1000;
 const SHORT COUNTDOWN_START = 10;

@@ -23,13 +23,6 @@ const ModifierKeyEntry modifierKeyTable[8] = {
     {0x01, DOWN, VK_SHIFT},       // right Shift in the BIOS byte
 };
 
-// Held keys this program has pressed and not yet released, by flag bit.
-ModifierFlags pressedByProgram;
-
-// The last request of this poll cycle, when there was one.
-bool locksRequested;
-ModifierFlags requestedFlags;
-
 bool isToggleRow(const ModifierKeyEntry &row) { return row.testMask == TOGGLED; }
 
 void sendKey(const ModifierKeyEntry &row, DWORD flags) {
@@ -43,6 +36,10 @@ void forgetPressedKey(DWORD vk) {
     if (row.vk == vk) pressedByProgram &= (ModifierFlags)~row.flagMask;
 }
 }  // namespace
+
+ModifierFlags pressedByProgram;
+bool locksRequested;
+ModifierFlags requestedFlags;
 
 ModifierFlags readModifierFlags() {
   ModifierFlags flags = 0;

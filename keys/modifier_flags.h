@@ -7,6 +7,12 @@
 
 typedef BYTE ModifierFlags;
 
+// Held keys this program has pressed and not yet released, by flag bit.
+extern ModifierFlags pressedByProgram;
+// The last request of this poll cycle, when there was one.
+extern bool locksRequested;
+extern ModifierFlags requestedFlags;
+
 ModifierFlags readModifierFlags();
 
 // The flags as this poll cycle's requests left them: readModifierFlags, with

@@ -9,31 +9,30 @@
 #include "port/port.h"
 #include "port/setup.h"
 
+DWORD outputQueueUs;
+DWORD outputQueueCountedAt;
+
 namespace {
 const DWORD BYTE_TIME_US = 1146;  // 11 bits a byte: start, 8 data, parity, stop
 const DWORD QUEUE_TIME_US = OUTPUT_QUEUE_BYTES * BYTE_TIME_US;
-// The line time still needed for what was written, in microseconds, as of
-// the GetTickCount countedAt.
-DWORD queuedUs;
-DWORD countedAt;
 
 // Brings the count up to now.
 void countToNow() {
   DWORD now = GetTickCount();
-  DWORD elapsedMs = now - countedAt;  // unsigned: right across the tick count's wrap
-  queuedUs = elapsedMs >= queuedUs / 1000 + 1 ? 0 : queuedUs - elapsedMs * 1000;
-  countedAt = now;
+  DWORD elapsedMs = now - outputQueueCountedAt;  // unsigned: right across the tick count's wrap
+  outputQueueUs = elapsedMs >= outputQueueUs / 1000 + 1 ? 0 : outputQueueUs - elapsedMs * 1000;
+  outputQueueCountedAt = now;
 }
 }  // namespace
 
-void forgetOutputQueue() { queuedUs = 0; }
+void forgetOutputQueue() { outputQueueUs = 0; }
 
 void noteWritten(DWORD bytes) {
   countToNow();
-  queuedUs += bytes * BYTE_TIME_US;
+  outputQueueUs += bytes * BYTE_TIME_US;
 }
 
 bool outputQueueHasRoom(DWORD bytes) {
   countToNow();
-  return queuedUs + bytes * BYTE_TIME_US <= QUEUE_TIME_US;
+  return outputQueueUs + bytes * BYTE_TIME_US <= QUEUE_TIME_US;
 }

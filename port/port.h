@@ -14,6 +14,9 @@ bool openPort(LPCSTR name);
 // Stops the main window's running timer and closes the port.
 void closeLink();
 
+// GetTickCount of the port's failure or of the last attempt to reopen it.
+extern DWORD lastReopenAttempt;
+
 // A port that failed while running: portHandle is INVALID_HANDLE_VALUE from
 // the failure until the port is open again.
 bool portLost();
@@ -24,6 +27,10 @@ void dropPort();
 // it is open and set up.
 bool reopenPort();
 
+// The line time still needed for what was written, in microseconds, as of
+// the GetTickCount outputQueueCountedAt.
+extern DWORD outputQueueUs;
+extern DWORD outputQueueCountedAt;
 // A port opened afresh has an empty output queue.
 void forgetOutputQueue();
 // What was written to the port, counted against the output queue.

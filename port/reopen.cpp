@@ -7,8 +7,9 @@
 
 namespace {
 const DWORD RETRY_INTERVAL_MS = 1000;
-DWORD lastAttempt;  // GetTickCount of the failure or of the last attempt
 }  // namespace
+
+DWORD lastReopenAttempt;
 
 bool portLost() { return portHandle == INVALID_HANDLE_VALUE; }
 
@@ -16,14 +17,14 @@ void dropPort() {
   if (portLost()) return;
   CloseHandle(portHandle);
   portHandle = INVALID_HANDLE_VALUE;
-  lastAttempt = GetTickCount();
+  lastReopenAttempt = GetTickCount();
 }
 
 bool reopenPort() {
   // Unsigned difference: right across the tick count's wrap after 49.7 days.
   DWORD now = GetTickCount();
-  if (now - lastAttempt < RETRY_INTERVAL_MS) return false;
-  lastAttempt = now;
+  if (now - lastReopenAttempt < RETRY_INTERVAL_MS) return false;
+  lastReopenAttempt = now;
 
   portHandle = openExclusive(portName, FILE_ATTRIBUTE_NORMAL);
   if (portLost()) return false;

@@ -11,6 +11,7 @@
 #include "keys/modifier_flags.h"
 #include "link/message.h"
 #include "port/port.h"
+#include "program_state.h"
 #include "shared/state.h"
 #include "sim/sim.h"
 
@@ -29,18 +30,8 @@ inline sim::KeyEvent keyUp(BYTE vk) {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Forget keys an earlier test left held by the program, then start clean.
-    releaseHeldModifiers();
-    forgetRequestedLocks();
-    forgetOutputQueue();
+    resetProgramState();
     sim::reset();
-    receiveBuffer = ReceiveBuffer();
-    lastReportedFlags = 0;
-    appInstance = nullptr;
-    mainWindow = nullptr;
-    pollTimerId = 0;
-    portHandle = nullptr;
-    std::strcpy(noticeText, originalNoticeText());
   }
 
   // COM1 free, chosen and open as the program's port, as after start-up.
@@ -61,10 +52,5 @@ class ProgramTest : public ::testing::Test {
   static void heldByUser(int vk) {
     sim::userKey(vk, true);
     sim::takeKeyMessages();
-  }
-
-  static const char *originalNoticeText() {
-    static const std::string text = noticeText;
-    return text.c_str();
   }
 };

@@ -9,6 +9,7 @@
 #include "link/message.h"
 #include "link/poll.h"
 #include "port/port.h"
+#include "program_state.h"
 #include "shared/state.h"
 #include "sim/sim.h"
 
@@ -33,11 +34,8 @@ void requireWellFormed(const std::vector<BYTE> &out) {
 // device's stream, and a tick runs whenever the stream so far holds as many
 // bytes as the low three bits of the byte that starts the batch.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  releaseHeldModifiers();
-  forgetRequestedLocks();
-  forgetOutputQueue();
+  resetProgramState();
   sim::reset();
-  receiveBuffer = ReceiveBuffer();
   sim::port(1).kind = sim::PortKind::Free;
   if (!openPort(findPort('1'))) std::abort();
   if (size == 0) return 0;
