@@ -10,6 +10,7 @@ the device tool's pty, keys landing in a real window.
   polling     (device, run): a device on COM1 and the program answering it
   key_target  key_target.start(): a window holding the keyboard focus, logging keys
   tap         tap.start(port, link, *options): the tap between a device and the program
+  firmware    firmware(port): the reference firmware in the simulator, behind port
 
 Each test gets a folder of its own (tmp_path, build/wine/e2e/ROUND/TEST) for
 its link, logs and files, and each fixture ends what it started: the program is
@@ -23,7 +24,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).parent))
-from harness import Device, HarnessError, KeyTarget, Program, Tap  # noqa: E402
+from harness import Device, Firmware, HarnessError, KeyTarget, Program, Tap  # noqa: E402
 from wine_env import TOP, Build, Wine, WineError  # noqa: E402
 
 
@@ -110,3 +111,16 @@ def tap(tmp_path):
     t = Tap(tmp_path)
     yield t
     t.close()
+
+
+@pytest.fixture
+def firmware(tmp_path):
+    started = []
+
+    def start(port):
+        f = Firmware(tmp_path, port)
+        started.append(f)
+        return f
+    yield start
+    for f in started:
+        f.close()

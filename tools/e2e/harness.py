@@ -14,7 +14,7 @@ import signal
 import subprocess
 from pathlib import Path
 
-from wine_env import DEVICE_TOOL, KeyTargetError, alive, stop, wait_until
+from wine_env import DEVICE_TOOL, TOP, KeyTargetError, alive, stop, wait_until
 
 LINK_WITHIN_S = 5
 
@@ -144,6 +144,52 @@ def program_side(path):
     """The lines of a transcript that show what the program sent, without times."""
     return [line.split(None, 1)[1] for line in Path(path).read_text(errors="replace").splitlines()
             if re.match(r"^\s*[\d.]+ <- ", line)]
+
+
+# ---- The reference firmware in the simulator -------------------------------------
+
+AVR_SIM = TOP / "build/native/tools/avr-sim/avr-sim"
+FIRMWARE = TOP / "build/native/avr/firmware/talliver-firmware.elf"
+PIN_MAP = TOP / "build/native/avr/firmware/PINMAP.txt"
+
+
+class Firmware:
+    """The reference firmware on a simulated chip in real time, its UART a pty
+    behind `port`, its buttons pressed by steps on the harness's standard
+    input ("tap H"); the harness prints "step done: STEP (...)" after each."""
+
+    def __init__(self, folder, port):
+        missing = [str(p) for p in (AVR_SIM, FIRMWARE, PIN_MAP) if not p.exists()]
+        if missing:
+            raise HarnessError(f"no {', '.join(missing)}: build the native preset with simavr")
+        self.transcript = folder / "firmware.log"
+        self.errors = folder / "firmware.errors"
+        with open(self.transcript, "w") as out, open(self.errors, "w") as err:
+            self.process = subprocess.Popen(
+                [str(AVR_SIM), "--link", str(port), "--pins", str(PIN_MAP), "--trace",
+                 str(FIRMWARE)], stdin=subprocess.PIPE, stdout=out, stderr=err, text=True)
+        self.sent = 0
+        await_link(port, self.process, "the simulated device", self.errors)
+
+    def steps(self, *steps, within_s=30):
+        """Runs the steps in turn; each must be done within_s."""
+        __tracebackhide__ = True
+        for step in steps:
+            self.process.stdin.write(step + "\n")
+            self.process.stdin.flush()
+            self.sent += 1
+            if not wait_until(lambda: self._done() >= self.sent or not alive(self.process),
+                              within_s):
+                raise HarnessError(f"the simulator was still on '{step}' after {within_s} s")
+            if self._done() < self.sent:
+                raise HarnessError(f"the simulator ended on '{step}': "
+                                   + self.errors.read_text(errors="replace").strip())
+
+    def _done(self):
+        return self.transcript.read_text(errors="replace").count("step done: ")
+
+    def close(self):
+        stop(self.process, signal.SIGTERM, wait_s=3)
 
 
 # ---- The program ----------------------------------------------------------------

@@ -17,6 +17,16 @@ def flags_answered(device):
     raise AssertionError("expected an answer to the query, the program sent none")
 
 
+def all_locks_off(device):
+    """Best effort after a test that switched a lock key on: off again, and
+    handled before the program closes (Wine shows a program started later a
+    lock key left on as off, which would mislead the next test)."""
+    try:
+        device.steps("mods 00", "sleep 600")
+    except Exception:
+        pass
+
+
 def test_flag_requests_are_absolute_and_held_keys_go_at_close(polling, program, key_target):
     d, run = polling
     key_target.start()
@@ -76,7 +86,7 @@ def test_capital_letter_recipes_with_num_lock_on(polling, key_target):
         assert flags == 0x00, \
             f"expected Num Lock off (flags 00) after 88 00 03 ... 88 00 00, read {flags:02X}"
     finally:
-        d.send("mods 00")
+        all_locks_off(d)
 
 
 @pytest.mark.xfail(strict=True, reason="the device tool's text command asks for Shift with "
@@ -92,7 +102,7 @@ def test_device_tools_text_leaves_num_lock_on(polling, key_target):
         assert flags == 0x20, \
             f"expected Num Lock still on (flags 20) after the text, read {flags:02X}"
     finally:
-        d.send("mods 00")
+        all_locks_off(d)
 
 
 def test_30_s_soak_loses_nothing(polling, key_target, tmp_path):

@@ -245,6 +245,10 @@ class Wine:
         wait_until(settled, within_s)
         text = log_file.read_text(errors="replace").replace("\r", "") if log_file.exists() else ""
         if " READY" in text:
+            # Taking the focus makes Wine bring its lock keys into line with
+            # the X server's a moment later, which would undo a lock key
+            # that a test switches in that moment.
+            time.sleep(LOCK_RESYNC_S)
             return process
         stop(process, signal.SIGKILL, wait_s=5)
         for line in text.splitlines():
@@ -253,6 +257,9 @@ class Wine:
                                      + line.split(" ", 1)[1])
         raise KeyTargetError(f"the key target did not start within {within_s} s "
                              f"(its log: {text.strip() or 'empty'})")
+
+
+LOCK_RESYNC_S = 0.5
 
 
 class KeyTargetError(Exception):
