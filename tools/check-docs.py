@@ -87,7 +87,15 @@ def check_shown(text, known_presets, help_text):
 
 
 def main(paths):
-    paths = paths or ["README.md"] + sorted(glob.glob("docs/*.md"))
+    if any(p in ("-h", "--help") for p in paths):
+        print(__doc__.strip())
+        return 0
+    paths = [os.path.relpath(os.path.abspath(p), TOP) for p in paths] or \
+        ["README.md"] + sorted(glob.glob("docs/*.md", root_dir=TOP))
+    missing = [p for p in paths if not os.path.isfile(os.path.join(TOP, p))]
+    if missing:
+        print(f"check-docs: no such page: {', '.join(missing)}", file=sys.stderr)
+        return 2
     os.chdir(TOP)
     known_presets, help_text = presets(), device_help()
     ran = checked = failed = 0
