@@ -71,6 +71,7 @@ TEST(RecordTest, GradesARecordAgainOrSaysWhyNot) {
            end,
        1, "warning incomplete: 84, no second byte after 200 ms\n   3300.0 <- FC"},
       {"no record", "x", "key a\n", 2, "x line 1: not a JSON object at column 1; see --help\n"},
+      {"no end of it", "/dev/urandom", "", 2, "/dev/urandom line 1: "},
       {"two joined", "x", clean + clean, 2, "x line 11: a second start: two records joined?"},
       {"backwards", "x", lines(1, 4) + lines(6, 7) + lines(5, 6) + lines(4, 5) + end, 2,
        "x line 6: its times run backwards"},
@@ -81,7 +82,9 @@ TEST(RecordTest, GradesARecordAgainOrSaysWhyNot) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
-    std::string path = row.text.empty() ? data + "/" + row.file : folder / row.file;
+    std::string path = *row.file == '/'   ? row.file
+                       : row.text.empty() ? data + "/" + row.file
+                                          : folder / row.file;
     if (!row.text.empty()) std::ofstream(path) << row.text;
     Tool grade(folder, {"grade", path});
     EXPECT_EQ(grade.waitExit(5000), row.code) << grade.errors();

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include "modes.h"
 #include "view.h"
@@ -20,13 +21,15 @@ namespace device {
 namespace {
 const size_t LONGEST_LINE = 1 << 16;
 
-// The file's lines, read without waiting on what never ends (a FIFO nobody
-// writes, a device); `unended`: the last line has no line end.
-bool readLines(const std::string &file, std::vector<std::string> *lines, bool *unended,
-               std::string *why) {
+// Hands the file's lines to `take` as they come, without waiting on what
+// never ends (a FIFO nobody writes, a device), until `take` says stop;
+// `last`: the line had no line end, and nothing came after it.
+bool readLines(const std::string &file, std::string *why,
+               const std::function<bool(const std::string &, bool last)> &take) {
   int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), error = fd < 0 ? errno : 0;
   std::string line;
-  for (char chunk[65536]; !error;) {
+  bool going = true;
+  for (char chunk[65536]; !error && going;) {
     ssize_t n = read(fd, chunk, sizeof chunk);
     pollfd p = {fd, POLLIN, 0};
     if (n < 0 && (errno == EINTR || errno == EAGAIN) && !stopSignal && poll(&p, 1, 100) >= 0)
@@ -35,23 +38,17 @@ bool readLines(const std::string &file, std::vector<std::string> *lines, bool *u
       error = n == 0 ? 0 : stopSignal ? EINTR : errno;
       break;
     }
-    for (ssize_t i = 0; i < n && !error; i++) {
-      if (chunk[i] == '\n') {
-        lines->push_back(line);
-        line.clear();
-      } else if ((line += chunk[i]).size() > LONGEST_LINE) {
+    for (ssize_t i = 0; i < n && going && !error; i++) {
+      if (chunk[i] == '\n')
+        going = take(line, false), line.clear();
+      else if ((line += chunk[i]).size() > LONGEST_LINE)
         error = EFBIG;
-      }
     }
   }
   if (fd >= 0) close(fd);
-  if (error == EFBIG)
-    return *why =
-               format("%s line %zu: longer than any record line", file.c_str(), lines->size() + 1),
-           false;
+  if (error == EFBIG) return *why = file + ": a line longer than any record line", false;
   if (error) return *why = file + ": cannot read it: " + std::strerror(error), false;
-  *unended = !line.empty();
-  if (*unended) lines->push_back(line);
+  if (going && !line.empty()) take(line, true);
   return true;
 }
 
@@ -91,39 +88,39 @@ std::string misplaced(const Entry &e, std::vector<int64_t> *lastUs) {
 }  // namespace
 
 Outcome runGrade(const std::string &file) {
-  std::vector<std::string> lines;
-  bool unended = false;
-  std::string why;
-  if (!readLines(file, &lines, &unended, &why)) return usage(why);
   std::vector<Entry> entries;
   std::vector<int64_t> lastUs(3, 0);
-  size_t endLine = 0;  // where the record ends, if it says so
-  std::string note;
-  for (size_t i = 0; i < lines.size(); i++) {
+  bool ended = false;
+  std::string why, refused, note;
+  size_t number = 0;
+  bool read = readLines(file, &why, [&](const std::string &line, bool last) {
+    std::string where = format("%s line %zu: ", file.c_str(), ++number);
     Entry e;
-    std::string where = format("%s line %zu: ", file.c_str(), i + 1);
-    if (lines[i].empty()) continue;
     bool first = entries.empty();
-    if (!parseRecordLine(lines[i], &e, &why)) {
-      if (i + 1 < lines.size() || !unended || first) return usage(where + why);
-      note = format(
-          "grade: the record was cut in the middle of line %zu: graded up to the "
-          "line before it",
-          i + 1);
-      break;
-    }
-    if (endLine)
-      return usage(where + (e.event == "start" ? "a second start: two records joined?"
-                                               : "a line after the record's end"));
-    if (first && (e.event != "start" || (e.mode != "tap" && e.mode != "conform")))
-      return usage(file + ": not a record: its first line is no tap's or conformance run's start");
-    if (!first && !(why = misplaced(e, &lastUs)).empty()) return usage(where + why);
-    if (e.event == "end" || e.event == "cut") endLine = i + 1;
-    if (e.event == "cut") note = format("grade: line %zu: %s", i + 1, e.meaning.c_str());
+    if (line.empty()) return true;
+    if (!parseRecordLine(line, &e, &why) && last && !first)
+      return note = format(
+                 "grade: the record was cut in the middle of line %zu: graded up to "
+                 "the line before it",
+                 number),
+             false;
+    refused = !why.empty() ? where + why
+              : ended      ? where + (e.event == "start" ? "a second start: two records joined?"
+                                                         : "a line after the record's end")
+              : first && (e.event != "start" || (e.mode != "tap" && e.mode != "conform"))
+                  ? file + ": not a record: its first line is no tap's or conformance run's start"
+              : first                                 ? ""
+              : (why = misplaced(e, &lastUs)).empty() ? ""
+                                                      : where + why;
+    ended = e.event == "end" || e.event == "cut";
+    if (e.event == "cut") note = format("grade: line %zu: %s", number, e.meaning.c_str());
     entries.push_back(e);
-  }
+    return refused.empty();
+  });
+  if (!read) return usage(why);
+  if (!refused.empty()) return usage(refused);
   if (entries.empty()) return usage(file + ": not a record: it is empty");
-  if (!endLine && note.empty()) note = "grade: the record has no end line: the run was cut short";
+  if (!ended && note.empty()) note = "grade: the record has no end line: the run was cut short";
 
   std::vector<Input> inputs;
   for (const Entry &e : entries) {

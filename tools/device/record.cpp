@@ -1,6 +1,7 @@
 #include "record.h"
 
 #include <cctype>
+#include <cstdio>
 
 namespace device {
 
@@ -40,35 +41,20 @@ struct Reader {
   }
   bool string(std::string *out) {
     if (!take('"')) return false;
-    out->clear();
-    while (at < text.size()) {
+    for (out->clear(); at < text.size();) {
       char c = text[at++];
       if (c == '"') return true;
-      if (c != '\\') {
-        *out += c;
-        continue;
+      if (c == '\\' && at < text.size()) {
+        // The escapes JSON has; \u only for what the writer escapes, control characters.
+        size_t simple = std::string("\"\\/bfnrt").find(text[at]);
+        unsigned code = 0x80;
+        if (simple == std::string::npos && text[at] == 'u')
+          std::sscanf(text.c_str() + at + 1, "%4x", &code);
+        if (simple == std::string::npos && code > 0x7F) return false;
+        c = simple != std::string::npos ? "\"\\/\b\f\n\r\t"[simple] : (char)code;
+        at += simple != std::string::npos ? 1 : 5;
       }
-      if (at >= text.size()) return false;
-      const std::string simple = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
-      size_t k = simple.find(text[at++]);
-      if (k != std::string::npos) {
-        *out += meant[k];
-        continue;
-      }
-      if (text[at - 1] != 'u' || at + 4 > text.size()) return false;
-      for (int i = 0; i < 4; i++)
-        if (!std::isxdigit((unsigned char)text[at + i])) return false;
-      unsigned code = (unsigned)std::stoul(text.substr(at, 4), nullptr, 16);
-      at += 4;
-      // As UTF-8; a surrogate pair's halves each on their own (text only shown).
-      if (code < 0x80) {
-        *out += (char)code;
-      } else if (code < 0x800) {
-        *out += (char)(0xC0 | (code >> 6)), *out += (char)(0x80 | (code & 0x3F));
-      } else {
-        *out += (char)(0xE0 | (code >> 12)), *out += (char)(0x80 | ((code >> 6) & 0x3F));
-        *out += (char)(0x80 | (code & 0x3F));
-      }
+      *out += c;
     }
     return false;
   }

@@ -6,17 +6,150 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <random>
 #include <regex>
 #include <sstream>
 
+#include "line.h"
 #include "modes.h"
-#include "simulator.h"
 
 namespace device {
 
 namespace {
+// The simulated device's end of the line: the program's COM port (a fresh
+// pty), the bytes sent to it (at 9600 8O1's pace with --line-rate), and its
+// answers, read (at the same pace), decoded and printed a line a message.
+// Every wait runs the tool's loop, which also keeps standard output moving
+// and ends when a signal asks the run to stop. The steps it offers return
+// why they failed, or "".
+struct Simulator {
+  ProgramPort &port;
+  Transcript &out;
+  Line line;
+  long timeoutMs;
+  bool quiet = false;
+  std::deque<Message> received;  // not yet passed over by a wait
+  // When each FC came (ms since the start), how many a check has accounted
+  // for, and the keystrokes sent and acknowledged.
+  std::vector<double> fcMs;
+  size_t fcsChecked = 0;
+  int keysSent = 0, keysAcked = 0;
+  Decoder decoder;
+  int64_t startUs = nowUs();
+
+  Simulator(ProgramPort &p, Transcript &transcript, bool paced, long timeout)
+      : port(p), out(transcript), line(transcript, nullptr, &p, paced), timeoutMs(timeout) {
+    line.toProgram.fd = port.fd();
+    line.toProgram.paced = paced;
+    line.fromProgram = [this](const Bytes &bytes) {
+      for (uint8_t byte : bytes) {
+        auto m = decoder.feed(byte);
+        if (!m) continue;
+        if (!quiet)
+          out.line(transcriptLine(nowUs() - startUs, "<-", hex(m->bytes), describe(*m, false)));
+        if (m->command == KEY_DONE) fcMs.push_back((double)(nowUs() - startUs) / 1000);
+        received.push_back(*m);
+      }
+    };
+  }
+
+  // Runs until `done` holds (true), or the deadline passes or a signal asks
+  // the run to stop (false). `alsoFd`: a descriptor `done` reads, polled too.
+  bool waitUntil(
+      int64_t deadlineUs, const std::function<bool()> &done = [] { return false; },
+      int alsoFd = -1) {
+    for (;;) {
+      if (done()) return true;
+      if (stopSignal || nowUs() >= deadlineUs) return false;
+      line.turn(deadlineUs, alsoFd);
+    }
+  }
+
+  void send(const Bytes &bytes, const std::string &what) {
+    line.toProgram.held.insert(line.toProgram.held.end(), bytes.begin(), bytes.end());
+    line.toProgram.write(nowUs());
+    if (!quiet) out.line(transcriptLine(nowUs() - startUs, "->", hex(bytes), what));
+  }
+
+  // What came so far answers nothing sent after this.
+  void forget() {
+    line.turn(0);
+    received.clear();
+  }
+
+  // The first message with this command; those before it are passed over,
+  // and `before` is the one right before it.
+  bool await(int command, long ms, Message *found = nullptr, Message *before = nullptr) {
+    return waitUntil(nowUs() + ms * 1000, [&] {
+      auto it = std::find_if(received.begin(), received.end(),
+                             [&](const Message &m) { return m.command == command; });
+      if (it == received.end()) return false;
+      if (found) *found = *it;
+      if (before && it != received.begin()) *before = *(it - 1);
+      received.erase(received.begin(), it + 1);
+      return true;
+    });
+  }
+
+  std::string identify(long ms) {
+    forget();
+    send(encode(IDENTIFY, false), "identify");
+    Message reply;
+    if (!await(IDENTITY, ms, &reply)) return "no identity reply";
+    if (reply.data1 == IDENTITY_DATA1 && reply.data2 == IDENTITY_DATA2) return "";
+    return format("identity %d, %d; the program's is %d, %d", reply.data1, reply.data2,
+                  IDENTITY_DATA1, IDENTITY_DATA2);
+  }
+
+  std::string keystroke(int command, const Key &key, const std::string &label) {
+    forget();
+    send(encode(command, true, key.scan, key.vk),
+         (command == KEY_STROKE ? "key " : "system key ") + label);
+    keysSent++;
+    if (!await(KEY_DONE, timeoutMs)) return "no FC for key " + label;
+    keysAcked++;
+    return "";
+  }
+
+  std::string setFlags(int flags) {
+    send(encode(MODIFIER_FLAGS, true, 0, flags), format("set flags 0x%02X", flags));
+    return "";
+  }
+
+  // The program's key monitor may send the very bytes of a query's answer
+  // unasked, whenever its own window has the focus. So the query goes with
+  // an identify: the program answers both in one poll cycle, in order, and
+  // the monitor cannot speak in the middle of a cycle, so the flags message
+  // right before the identity is the answer.
+  std::string readFlags(int *flags) {
+    forget();
+    send(encode(QUERY_FLAGS, false), "query flags");
+    send(encode(IDENTIFY, false), "identify");
+    Message answer;
+    if (!await(IDENTITY, timeoutMs, nullptr, &answer)) return "no answer to the query";
+    if (answer.command != MODIFIER_FLAGS)
+      return "the identity came without the flags right before it";
+    *flags = answer.data2;
+    return "";
+  }
+
+  // Waits until the program has taken every byte sent.
+  std::string drain() {
+    Outlet &o = line.toProgram;
+    if (waitUntil(nowUs() + timeoutMs * 1000, [&] {
+          return o.held.empty() && nowUs() - o.wroteUs > SETTLE_US && port.unread() == 0;
+        }))
+      return "";
+    return format(
+        "%zu bytes sent were never taken by the program: it did not read its port "
+        "within %ld ms",
+        o.held.size() + (size_t)port.unread(), timeoutMs);
+  }
+};
+
 const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
 const std::string HEX = "(0[xX])?[0-9A-Fa-f]{1,2}", MS = "[0-9]{1,8}", N = "0*[1-9][0-9]{0,7}";
 
