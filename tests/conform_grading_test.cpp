@@ -104,13 +104,13 @@ TEST(ConformGradingTest, GradesOnEvidenceOnly) {
   }
 }
 
+// The numbers the grade gives, and the moment the answers fell a tick behind:
+// 250 queries a second the line keeps up with, then 500 it does not.
 TEST(ConformGradingTest, QueryFloodGivesTheNumbers) {
   std::vector<Step> steps;
-  for (int64_t ms = 0; ms < 1000; ms += 4) steps.push_back(dev(ms, {0xCC}));  // 250 a second
-  EXPECT_EQ(device::gradeLine(judge(steps)[7]),
-            "PASS  query-flood: 250 queries, 0 answered; up to 250 sent and 0 answered in a "
-            "second, each answer within a tick of the line (it carries back 291 a second)");
-  for (int64_t ms = 1000; ms < 1500; ms += 2) steps.push_back(dev(ms, {0xCC}));  // then 500
+  for (int64_t ms = 0; ms < 1000; ms += 4) steps.push_back(dev(ms, {0xCC}));
+  EXPECT_EQ(judge(steps)[7].kind, Grade::PASS);
+  for (int64_t ms = 1000; ms < 1500; ms += 2) steps.push_back(dev(ms, {0xCC}));
   EXPECT_EQ(device::gradeLine(judge(steps)[7]),
             "FAIL  query-flood: up to 250 queries sent and 0 answered in a second, while the "
             "line carries back 291 answers a second; from 1274.0 ms the answers fell more than "
@@ -126,50 +126,34 @@ TEST(ConformGradingTest, WithheldFc) {
     s.insert(s.end(), after.begin(), after.end());
     return s;
   };
-  std::vector<Step> flood;
-  for (int64_t ms = 200; ms < 2000; ms += 20) flood.push_back(dev(ms, {0x84, 0x1E, 0x41}));
   const struct {
     const char *what;
     std::vector<Step> steps;
     int64_t runMs;
     Grade::Kind expected;
-    std::string evidence;
   } rows[] = {
-      {"waited, and went on after the FC", held({}, keyAndFc(2300)), 60000, Grade::PASS,
-       "FC withheld 2000 ms: no keystroke meanwhile (0 other messages); the next came 200 ms "
-       "after the FC"},
-      {"keystrokes flooded during the hold", held(flood, keyAndFc(2300)), 60000, Grade::FAIL,
-       "90 keystrokes sent while the FC was withheld; the first 100 ms into the hold"},
+      {"waited, and went on after the FC", held({}, keyAndFc(2300)), 60000, Grade::PASS},
+      {"a keystroke during the hold", held(keyAndFc(1000), keyAndFc(2300)), 60000, Grade::FAIL},
       {"half a message when the FC went", held({dev(1900, {0x84})}, {dev(2150, {0x1E, 0x41})}),
-       60000, Grade::FAIL, "a message was left half sent while its FC was withheld"},
-      {"nothing after the FC: no evidence of waiting", held({}, {}), 60000, Grade::NOT_GRADED,
-       "no keystroke came after the withheld FC, so nothing shows the device waited: keep "
-       "pressing keys through the run"},
-      {"the run ended during the hold",
-       {dev(0, {0x84, 0x1E, 0x41}), at(Step::WITHHOLD, 100)},
-       60000,
-       Grade::NOT_GRADED,
-       "the run ended while the FC was withheld"},
-      {"a run too short to withhold", keyAndFc(0), 3700, Grade::NOT_GRADED,
-       "the run is too short to withhold an FC: give it 4 s or more"},
+       60000, Grade::FAIL},
+      {"nothing after the FC: no evidence of waiting", held({}, {}), 60000, Grade::NOT_GRADED},
+      {"a run too short to withhold", keyAndFc(0), 3700, Grade::NOT_GRADED},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
-    Grade g = judge(row.steps, false, row.runMs)[5];
-    EXPECT_EQ(g.kind, row.expected);
-    EXPECT_EQ(g.evidence, row.evidence);
+    EXPECT_EQ(judge(row.steps, false, row.runMs)[5].kind, row.expected);
   }
+  EXPECT_EQ(judge(rows[0].steps)[5].evidence,
+            "FC withheld 2000 ms: no keystroke meanwhile (0 other messages); the next came 200 ms "
+            "after the FC");
 }
 
 TEST(ConformGradingTest, LineErrorsAreGradedOnlyWhereThePortMarksThem) {
   std::vector<Step> steps = goodRun();
   EXPECT_EQ(judge(steps, false).size(), 8u) << "a pseudo-terminal cannot tell";
-  EXPECT_EQ(device::gradeLine(judge(steps, true).back()),
-            "PASS  line: no parity or framing error, no break");
+  EXPECT_EQ(judge(steps, true).back().kind, Grade::PASS);
   steps.push_back({Step::LINE_ERROR, 8000, {}});
-  EXPECT_EQ(device::gradeLine(judge(steps, true).back()),
-            "FAIL  line: 1 time; first at 8000.0 ms: byte 41 arrived with a parity or framing "
-            "error: is the device at 9600 8O1?");
+  EXPECT_EQ(judge(steps, true).back().kind, Grade::FAIL);
 }
 
 }  // namespace

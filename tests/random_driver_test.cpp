@@ -297,12 +297,6 @@ void scriptRun(std::mt19937 &r, const Folder &folder) {
   }
   int code = device.waitExit(END_BOUND_MS);
   program.pump();
-  if (std::getenv("TALLIVER_RANDOM_VERBOSE")) {
-    for (auto &a : args) std::fprintf(stderr, "[%s] ", a.c_str());
-    for (auto &a : steps) std::fprintf(stderr, "{%s} ", a.c_str());
-    std::fprintf(stderr, "\nreads %d open %d every %d signal %d\n%s\n%s\n", reads, openAt, every,
-                 signalAt, device.output().c_str(), device.errors().c_str());
-  }
   EXPECT_FALSE(tool::exists(link));
   EXPECT_TRUE(isSubsequence(program.got, expected) && program.got.size() <= expected.size());
   if (signalled) {
@@ -374,8 +368,6 @@ TEST(RandomDriver, TheToolsInvariantsHoldWhateverHappens) {
                              : "conform") +
                  " run)");
     Folder folder;
-    if (std::getenv("TALLIVER_RANDOM_VERBOSE"))
-      std::fprintf(stderr, "seed %u kind %d\n", seed, kind);
     if (kind < 6) tapRun(r, folder);
     if (kind >= 6 && kind < 8) scriptRun(r, folder);
     if (kind >= 8) conformRun(r, folder);

@@ -110,13 +110,6 @@ inline bool drain(int fd, Bytes *into) {
   return false;
 }
 
-// Reads for up to `ms`, until `want` bytes have come.
-inline Bytes read(int fd, int ms, size_t want) {
-  Bytes got;
-  within(ms, [&] { return drain(fd, &got), got.size() >= want; });
-  return got;
-}
-
 class Tool {
  public:
   enum Output { FILE, PIPE };  // PIPE: the test reads it with output(), or leaves it

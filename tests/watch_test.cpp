@@ -85,25 +85,6 @@ TEST(WatchTest, WarnsWhereTheDeviceBreaksARule) {
   }
 }
 
-TEST(WatchTest, SplitsMessagesWithTheirTimesAndWarningsAfterThem) {
-  Watch w;
-  std::vector<std::string> seen;
-  auto feed = [&](Side side, std::vector<uint8_t> bytes, int64_t us) {
-    for (uint8_t b : bytes)
-      for (const auto &s : w.feed(side, b, us))
-        seen.push_back(s.isWarning
-                           ? device::ruleName(s.rule)
-                           : device::hex(s.message.bytes) + " @" + std::to_string(s.byteUs[2]));
-  };
-  feed(Side::Device, {0x04, 0x9E}, 10);  // a bad header, a bad data byte
-  EXPECT_TRUE(seen.empty()) << "nothing is said before the message ends";
-  feed(Side::Program, {0x98}, 13);  // the other side's bytes do not mix in
-  feed(Side::Device, {0x41}, 15);
-  feed(Side::Program, {0x02, 0x22}, 16);
-  EXPECT_EQ(seen,
-            (std::vector<std::string>{"04 9E 41 @15", "header-bit7", "data-bit7", "98 02 22 @16"}));
-}
-
 // Each FC answers the oldest keystroke still waiting; one never answered is
 // reported once and forgotten, so later latencies are not put out by one;
 // after a restart nothing waits.
