@@ -3,6 +3,9 @@
 // (tap), grades a real device (conform), or grades a record again (grade).
 // Exit 0 passed, 1 a failed run, step or rule, 2 a usage error, 3 nothing
 // failed but something was not graded.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "modes.h"
@@ -87,12 +90,18 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
   if ((o->mode == "tap" || o->mode == "conform") && o->port.empty())
     return usage(o->mode + " needs --port DEVICE");
   if (o->mode == "tap" && o->link.empty()) return usage("tap needs --link PATH");
+  if (o->mode == "tap" && o->link == o->port) return usage("--port and --link name one path");
   if (o->mode.empty() && o->link.empty()) return usage("the simulator needs --link PATH");
   return Outcome();
 }
 }  // namespace
 
 int main(int argc, char **argv) {
+  // A closed standard descriptor would be handed to the next file opened (the
+  // device's port, say), and what is meant for standard output would go there.
+  int fd = open("/dev/null", O_RDWR);
+  while (fd >= 0 && fd <= STDERR_FILENO) fd = dup(fd);
+  if (fd > STDERR_FILENO) close(fd);
   catchSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string &a : args)
