@@ -117,7 +117,7 @@ struct Conform {
 
   // Everything the device was sent reaches it, or the run says what did not.
   std::string finish() {
-    for (int64_t until = nowUs() + 1000000; port.isOpen() && nowUs() < until;
+    for (int64_t until = nowUs() + 500000; port.isOpen() && nowUs() < until;
          line.turn(nowUs() + 10000)) {
       int queued = 0;
       if (line.toDevice.write(nowUs()) && line.toDevice.held.empty() &&

@@ -169,13 +169,16 @@ void Transcript::pollFds(std::vector<pollfd> *fds) const {
 }
 
 std::string Transcript::finish() {
-  for (int64_t deadline = stopSignal ? nowUs() + 1000000 : LLONG_MAX; nowUs() < deadline;) {
+  // After a signal the run has said all it has to say; half a second more
+  // for the sinks keeps the whole end within a second.
+  const int64_t AFTER_SIGNAL_US = 500000;
+  for (int64_t deadline = stopSignal ? nowUs() + AFTER_SIGNAL_US : LLONG_MAX; nowUs() < deadline;) {
     write();
     bool holding = false;
     for (const Sink &s : sinks_)
       holding = holding || (!s.lines.empty() && (s.broken.empty() || s.cut));
     if (!holding) break;
-    if (stopSignal && deadline == LLONG_MAX) deadline = nowUs() + 1000000;
+    if (stopSignal && deadline == LLONG_MAX) deadline = nowUs() + AFTER_SIGNAL_US;
     std::vector<pollfd> fds;
     pollFds(&fds);
     poll(fds.data(), fds.size(), 50);

@@ -58,7 +58,8 @@ class Transcript {
   void write();                                  // as much as each sink takes now
   void pollFds(std::vector<pollfd> *fds) const;  // the sinks waiting for room
   // Waits for the sinks to take what they hold: until they have (a signal
-  // then allows a second more), or for a second when a signal ended the run.
+  // then allows half a second more), or half a second when a signal ended
+  // the run.
   // Returns why any of them is not whole, a line each, or "".
   std::string finish();
 
