@@ -159,6 +159,23 @@ TEST(ToolTest, TextTypesCapitalsOverTheFlagsAsTheyAre) {
   close(program.fd);
 }
 
+// A flood sends its byte no faster than 9600 8O1 carries it, and counts the answers.
+TEST(ToolTest, AFloodSendsItsByteAtTheLinesRate) {
+  Folder folder;
+  Tool device(folder, {"--link", folder / "com1", "flood 500 0xCC"});
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+  ProgramModel program;
+  program.fd = tool::openAsProgram(folder / "com1", true);
+  program.serve(5000, [&] { return device.waitExit(0) != Tool::RUNNING; });
+  EXPECT_EQ(device.waitExit(0), 0) << device.errors();
+  long sent = 0, answers = 0;
+  std::sscanf(device.output().c_str(), "%*[^\n]\nflood: %ld bytes of 0xCC in 500 ms, %ld answers",
+              &sent, &answers);
+  EXPECT_TRUE(sent > 100 && sent <= 437) << device.output();
+  EXPECT_TRUE(answers <= sent && answers > sent - 10) << "the last answers come after its end";
+  close(program.fd);
+}
+
 // With "-", each step runs as its line arrives and "step done: STEP"
 // follows it; a step that fails ends the run with its reason (exit 1), a
 // bad one as a usage error (exit 2).

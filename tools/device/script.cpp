@@ -360,7 +360,8 @@ std::string run(Simulator &s, const std::string &name, const std::string &arg) {
   if (name == "listen" || name == "sleep") s.waitUntil(nowUs() + a * 1000);
   if (name == "latency") return latency(s, a);
   if (name == "soak") return soak(s, a);
-  if (name == "flood") return flood(s, a, bytes.back());
+  if (name == "flood")
+    return flood(s, a, (uint8_t)std::stoi(arg.substr(arg.rfind(' ') + 1), nullptr, 16));
   if (name == "run") return runShell(s, arg);
   if (name == "wait-file" &&
       !s.waitUntil(nowUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
