@@ -176,6 +176,27 @@ TEST(ToolTest, AFloodSendsItsByteAtTheLinesRate) {
   close(program.fd);
 }
 
+// Paced, a burst after a pause leaves at the line's pace too: an idle line
+// saves up no time. (A lower bound only: a busy machine can only stretch it.)
+TEST(ToolTest, LineRatePacesEveryBurst) {
+  Folder folder;
+  std::string burst = "raw";
+  for (int i = 0; i < 200; i++) burst += " CC";
+  Tool device(folder, {"--link", folder / "com1", "--line-rate", burst, "sleep 400", burst});
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+  int program = tool::openAsProgram(folder / "com1", true);
+  std::vector<tool::Clock::time_point> came;
+  tool::within(5000, [&] {
+    Bytes got;
+    tool::drain(program, &got);
+    came.insert(came.end(), got.size(), tool::Clock::now());
+    return came.size() >= 400;
+  });
+  ASSERT_EQ(came.size(), 400u);
+  EXPECT_GE(came[399] - came[200], std::chrono::milliseconds(199 * 1146 / 1000 - 10));
+  close(program);
+}
+
 // With "-", each step runs as its line arrives and "step done: STEP"
 // follows it; a step that fails ends the run with its reason (exit 1), a
 // bad one as a usage error (exit 2).

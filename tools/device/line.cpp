@@ -98,6 +98,7 @@ bool Outlet::write(int64_t now) {
     refusedSinceUs = (size_t)n < due ? now : -1;
     if ((size_t)n < due) return true;
   }
+  if (held.empty()) pace.idle = true;  // an idle line saves up no time
   return true;
 }
 

@@ -376,7 +376,8 @@ Outcome step(Simulator *s, const std::string &line) {
   std::string name, arg;
   words >> name;
   std::getline(words >> std::ws, arg);
-  arg.erase(arg.find_last_not_of(" \t\r") + 1);
+  if (!arg.empty() && arg.back() == '\r') arg.pop_back();  // a line from Windows
+  if (name != "text") arg.erase(arg.find_last_not_of(" \t") + 1);
   if (name.empty() || name[0] == '#') return Outcome();
   const Verb *verb = nullptr;
   for (const Verb &v : VERBS)
