@@ -1,11 +1,11 @@
-// For tests that run the real talliver-device: the tool as a child process
-// with its output in files (or its standard output a pipe nobody reads), and
-// a pty pair standing in for a device's serial port. Every wait is bounded.
+// For tests that run the real talliver-device: the tool as a child process,
+// its standard output in a file or a pipe the test reads (or leaves unread),
+// and pty pairs standing in for the device's serial port. Every wait is bounded.
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -48,6 +48,10 @@ inline bool exists(const std::string &path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+inline bool has(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
 // A fresh folder for one test's links and files, removed afterwards.
 struct Folder {
   std::string path;
@@ -59,8 +63,7 @@ struct Folder {
   std::string operator/(const std::string &name) const { return path + "/" + name; }
 };
 
-// A pty pair: the test plays the device on the master; the tool opens the
-// slave as the device's serial port.
+// A raw pty pair: the test plays one end on the master, the tool opens the slave.
 struct DevicePort {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   std::string slave;
@@ -76,12 +79,16 @@ struct DevicePort {
   ~DevicePort() { close(master); }
 };
 
-// Opens a path as a program opens its COM port: without touching its settings.
-inline int openAsProgram(const std::string &path) {
-  return open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+// Opens a path as a program opens its COM port; `raw`: and sets it up, as
+// the program does, to pass every byte unchanged.
+inline int openAsProgram(const std::string &path, bool raw = false) {
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios tio;
+  if (raw && fd >= 0 && tcgetattr(fd, &tio) == 0) cfmakeraw(&tio), tcsetattr(fd, TCSANOW, &tio);
+  return fd;
 }
 
-// Writes for up to `ms` (0: once), as the reader takes them; returns how many bytes.
+// Writes what the reader takes now, or for up to `ms`; returns how many bytes.
 inline size_t write(int fd, const Bytes &bytes, int ms = 0) {
   size_t sent = 0;
   within(ms, [&] {
@@ -92,62 +99,82 @@ inline size_t write(int fd, const Bytes &bytes, int ms = 0) {
   return sent;
 }
 
-// Reads for up to `ms`, until `want` bytes have come.
-inline Bytes read(int fd, int ms, size_t want) {
-  Bytes got;
-  within(ms, [&] {
-    uint8_t buffer[4096];
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    return got.size() >= want;
-  });
-  return got;
+// Appends what can be read now; false once the other end has gone.
+inline bool drain(int fd, Bytes *into) {
+  uint8_t buffer[4096];
+  for (ssize_t n; fd >= 0;) {
+    if ((n = ::read(fd, buffer, sizeof buffer)) > 0) into->insert(into->end(), buffer, buffer + n);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    if (n < 0) return true;
+  }
+  return false;
 }
 
 class Tool {
  public:
-  enum Output { FILES, UNREAD_PIPE };
-  Tool(const Folder &folder, std::vector<std::string> args, Output output = FILES)
+  enum Output { FILE, PIPE };  // PIPE: the test reads it with output(), or leaves it
+  // `fileLimit`: the largest file the tool may write (RLIMIT_FSIZE), 0 for none.
+  Tool(const Folder &folder, std::vector<std::string> args, Output output = FILE,
+       long fileLimit = 0, bool stdinPipe = false)
       : out_(folder / "stdout"), err_(folder / "stderr") {
-    if (output == UNREAD_PIPE && pipe(pipe_) != 0) return;
+    int outPipe[2] = {-1, -1}, inPipe[2] = {-1, -1};
+    if ((output == PIPE && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
     pid_ = fork();
-    if (pid_ != 0) return;
-    int outFd = output == FILES ? open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : pipe_[1];
-    dup2(outFd, 1);
-    dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    std::vector<char *> argv = {const_cast<char *>(TALLIVER_DEVICE)};
-    for (std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(TALLIVER_DEVICE, argv.data());
-    _exit(127);
+    if (pid_ == 0) {
+      int outFd =
+          output == FILE ? open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : outPipe[1];
+      dup2(outFd, 1);
+      dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      if (stdinPipe) dup2(inPipe[0], 0), close(inPipe[1]);
+      if (output == PIPE) close(outPipe[0]);
+      rlimit limit = {(rlim_t)fileLimit, (rlim_t)fileLimit};
+      if (fileLimit > 0) setrlimit(RLIMIT_FSIZE, &limit);
+      std::vector<char *> argv = {const_cast<char *>(TALLIVER_DEVICE)};
+      for (std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(TALLIVER_DEVICE, argv.data());
+      _exit(127);
+    }
+    if (output == PIPE) close(outPipe[1]), fcntl(stdout_ = outPipe[0], F_SETFL, O_NONBLOCK);
+    if (stdinPipe) close(inPipe[0]), stdin_ = inPipe[1];
   }
   ~Tool() {
     if (code_ == RUNNING && pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    if (pipe_[0] >= 0) close(pipe_[0]), close(pipe_[1]);
+    for (int fd : {stdout_, stdin_})
+      if (fd >= 0) close(fd);
   }
   void signal(int sig) { kill(pid_, sig); }
-  // The exit code once the tool has ended within `ms`; RUNNING if not yet.
+  // The exit code once the tool has ended within `ms` (128 + a signal that
+  // ended it); RUNNING if not yet.
   int waitExit(int ms) {
     within(ms, [&] {
       int status;
-      if (waitpid(pid_, &status, WNOHANG) == pid_)
+      if (code_ == RUNNING && waitpid(pid_, &status, WNOHANG) == pid_)
         code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       return code_ != RUNNING;
     });
     return code_;
   }
-  // Waits up to `ms` for the text to appear in the tool's standard output.
-  bool awaitOutput(const std::string &text, int ms) {
-    return within(ms, [&] { return output().find(text) != std::string::npos; });
+  // Standard output so far (read from the pipe, for PIPE).
+  std::string output() {
+    if (stdout_ < 0) return readFile(out_);
+    Bytes more;
+    drain(stdout_, &more);
+    piped_.append(more.begin(), more.end());
+    return piped_;
   }
-  std::string output() const { return readFile(out_); }
+  bool awaitOutput(const std::string &text, int ms) {
+    return within(ms, [&] { return has(output(), text); });
+  }
   std::string errors() const { return readFile(err_); }
+  void input(const std::string &text) { (void)!::write(stdin_, text.data(), text.size()); }
+  void endInput() { close(stdin_), stdin_ = -1; }
 
   static constexpr int RUNNING = -1;
 
  private:
-  std::string out_, err_;
-  int pipe_[2] = {-1, -1};
+  std::string out_, err_, piped_;
+  int stdout_ = -1, stdin_ = -1;
   pid_t pid_ = -1;
   int code_ = RUNNING;
 };

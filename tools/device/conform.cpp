@@ -1,205 +1,163 @@
 // The conformance run: plays the program's side against a real device for a
 // stated time while a person presses the device's keys, then grades what the
-// device did against the link's rules. Along the way it withholds one FC for
-// a while, and closes and reopens the port once, to see how the device
-// copes with both (see conform_plan.h).
-#include <poll.h>
+// device did. Along the way it withholds one FC for a while, and closes and
+// reopens the port once, to see how the device copes with both.
+#include <sys/ioctl.h>
 #include <termios.h>
 
-#include <cmath>
-#include <cstdio>
 #include <deque>
-#include <vector>
 
-#include "conform_plan.h"
-#include "conform_view.h"
+#include "line.h"
 #include "modes.h"
-#include "outlet.h"
-#include "serial_port.h"
-#include "session.h"
-#include "signals.h"
 
 namespace device {
 
 namespace {
-const int IDENTITY_DATA1 = 2, IDENTITY_DATA2 = 34;
-const double PROMPT_AFTER_MS = 3000;  // without a keystroke, ask for some
+const int64_t PROMPT_AFTER_US = 3000000;  // without a keystroke by then, ask for some
 
-// The program's side: answers at each tick as the program does, every
-// waiting message but at most one keystroke.
-class ProgramSide {
- public:
-  ProgramSide(Outlet &toDevice, ConformView &view, RunClock &clock)
-      : toDevice_(toDevice), view_(view), clock_(clock) {}
+struct Conform {
+  int64_t runUs;
+  SerialPort &port;
+  View &view;
+  Line line;
+  std::deque<Message> waiting;  // what the program's side has yet to handle
+  uint8_t flags = 0;
+  int64_t nextTickUs = nowUs() + TICK_US, promptAtUs = nowUs() + PROMPT_AFTER_US;
+  int keysAtPrompt = 0;
+  enum { BEFORE, HOLDING, DONE } hold = BEFORE;
+  enum { OPEN, CLOSED, REOPENED } portState = OPEN;
+  int64_t heldAtUs = 0, releasedAtUs = 0, closedAtUs = 0;
+  bool gone = false;
 
-  std::deque<Message> waiting;
-
-  void send(const std::vector<uint8_t> &bytes) {
-    double ms = clock_.ms();
-    toDevice_.push(bytes, ms);
-    toDevice_.flush(ms);
-    view_.programBytes(bytes, ms);
+  Conform(const Options &o, SerialPort &p, View &v, Transcript &out)
+      : runUs(o.seconds * 1000000), port(p), view(v), line(out, &p, nullptr, false) {
+    line.toDevice.fd = port.fd();
+    line.fromDevice = [this](const std::vector<SerialPort::Byte> &got) {
+      Bytes data;
+      for (const SerialPort::Byte &b : got) data.push_back(b.byte);
+      for (const Message &m : view.bytes(Side::Device, data, stampUs())) waiting.push_back(m);
+      for (const SerialPort::Byte &b : got)
+        if (b.kind != SerialPort::Byte::DATA)
+          view.lineError(b.kind == SerialPort::Byte::BREAK, b.byte, stampUs());
+    };
+    line.deviceGone = [this] { gone = true; };
   }
-  // Handles what waits; true when a keystroke was taken (its FC is due).
-  bool tick(bool keystrokesAllowed) {
-    while (!waiting.empty()) {
+
+  void send(const Bytes &bytes) {
+    line.toDevice.held.insert(line.toDevice.held.end(), bytes.begin(), bytes.end());
+    line.toDevice.write(nowUs());
+    view.bytes(Side::Program, bytes, stampUs());
+  }
+
+  // The close waits until a withheld FC has gone, and a second more, so that
+  // the FC goes to an open port and the device can go on after it. False when
+  // the port does not open again.
+  bool closeAndReopen(int64_t now) {
+    bool holdOver = hold == BEFORE || (hold == DONE && now - releasedAtUs >= AFTER_HOLD_US);
+    if (portState == OPEN && holdOver && now >= (int64_t)((double)runUs * CLOSE_AT)) {
+      port.close();
+      view.lost(Side::Program, line.toDevice.giveUp(), stampUs(), "lost: the port was closed");
+      line.toDevice = Outlet();
+      portState = CLOSED, closedAtUs = now;
+      view.event(stampUs(), "port-closed");
+    }
+    if (portState != CLOSED || now - closedAtUs < CLOSED_US) return true;
+    std::string why;
+    if (port.open(&why) != SerialPort::OPEN)
+      return view.event(stampUs(), "device-gone",
+                        "the port does not open again, and the run ends: " + why),
+             false;
+    tcflush(port.fd(), TCIFLUSH);  // what arrived while it was closed is lost, as on a real port
+    line.toDevice.fd = port.fd();
+    waiting.clear();
+    portState = REOPENED;
+    view.event(stampUs(), "port-open");
+    promptAtUs = now + PROMPT_AFTER_US, keysAtPrompt = view.keystrokes();
+    return true;
+  }
+
+  // The program's tick: every waiting message, but at most one keystroke.
+  void tick(int64_t now) {
+    for (nextTickUs += TICK_US; port.isOpen() && !waiting.empty();) {
       Message m = waiting.front();
-      bool keystroke = m.command == KEY_STROKE || m.command == SYS_KEY_STROKE;
-      if (keystroke && !keystrokesAllowed) return false;
+      if (isKeystroke(m.command) && hold == HOLDING) return;
       waiting.pop_front();
-      if (keystroke) return true;
-      if (m.command == MODIFIER_FLAGS) flags_ = m.data2;
-      if (m.command == QUERY_MODIFIERS) send(encode(MODIFIER_FLAGS, true, 0, flags_));
+      if (isKeystroke(m.command)) {
+        if (hold != BEFORE || portState != OPEN || now < (int64_t)((double)runUs * WITHHOLD_AT) ||
+            now + WITHHOLD_US + AFTER_HOLD_US > runUs)
+          return send(encode(KEY_DONE, false));
+        hold = HOLDING, heldAtUs = now;
+        return view.event(stampUs(), "withhold");
+      }
+      if (m.command == MODIFIER_FLAGS) flags = m.data2;
+      if (m.command == QUERY_FLAGS) send(encode(MODIFIER_FLAGS, true, 0, flags));
       if (m.command == IDENTIFY) send(encode(IDENTITY, true, IDENTITY_DATA1, IDENTITY_DATA2));
     }
-    return false;
   }
 
- private:
-  Outlet &toDevice_;
-  ConformView &view_;
-  RunClock &clock_;
-  uint8_t flags_ = 0;
+  void run() {
+    for (int64_t now = nowUs(); !stopSignal && now < runUs; now = nowUs()) {
+      if (!closeAndReopen(now)) return;
+      line.turn(std::min({runUs, nextTickUs, now + 10000}));
+      if (gone) return view.event(stampUs(), "device-gone", "the device has gone; the run ends");
+      now = nowUs();
+      if (port.isOpen()) deliver(line.toDevice, view, Side::Program, "device");
+      view.advance(stampUs());
+      if (hold == HOLDING && now - heldAtUs >= WITHHOLD_US) {
+        hold = DONE, releasedAtUs = now;
+        view.event(stampUs(), "release");
+        send(encode(KEY_DONE, false));
+      }
+      if (now >= promptAtUs && view.keystrokes() == keysAtPrompt)
+        view.event(stampUs(), "prompt", "no keystroke yet: press keys on the device");
+      if (now >= promptAtUs) promptAtUs = INT64_MAX;
+      if (now >= nextTickUs) tick(now);
+    }
+  }
+
+  // Everything the device was sent reaches it, or the run says what did not.
+  std::string finish() {
+    for (int64_t until = nowUs() + 500000; port.isOpen() && nowUs() < until;
+         line.turn(nowUs() + 10000)) {
+      int queued = 0;
+      if (line.toDevice.write(nowUs()) && line.toDevice.held.empty() &&
+          (ioctl(port.fd(), TIOCOUTQ, &queued) != 0 || queued == 0))
+        break;
+    }
+    view.lost(Side::Program, line.toDevice.giveUp(), stampUs(),
+              "lost: the run ended before the device took them");
+    long lost = view.lostBytes(Side::Program);
+    return lost == 0
+               ? ""
+               : format("%ld bytes for the device were never sent: it did not take them", lost);
+  }
 };
-
-class Run {
- public:
-  Run(const ConformOptions &options, SerialPort &port, ConformView &view, ConformPlan &plan)
-      : runMs_((double)options.seconds * 1000),
-        port_(port),
-        view_(view),
-        plan_(plan),
-        toDevice_(HOLD_BYTES, false),
-        program_(toDevice_, view, clock_) {
-    toDevice_.setFd(port.fd());
-  }
-  // Plays the program's side to the end; false when the device went away.
-  bool run();
-  double ms() const { return clock_.ms(); }
-
- private:
-  bool readDevice(double ms);
-  bool closeAndReopen(double ms);
-  void promptForKeys(double ms);
-  void tick(double ms);
-
-  double runMs_;
-  SerialPort &port_;
-  ConformView &view_;
-  ConformPlan &plan_;
-  RunClock clock_;
-  Outlet toDevice_;
-  ProgramSide program_;
-  double nextTickMs_ = TICK_MS;
-  double promptAtMs_ = PROMPT_AFTER_MS;
-  int keystrokesAtPrompt_ = 0;
-};
-
-bool Run::readDevice(double ms) {
-  std::vector<LineByte> bytes;
-  bool present = port_.readAvailable(&bytes);
-  for (const Message &m : view_.deviceBytes(lineData(bytes), ms)) program_.waiting.push_back(m);
-  for (const LineByte &b : bytes)
-    if (b.kind != LineByte::DATA) view_.lineError(b.kind, b.byte, ms);
-  return present;
-}
-
-// False when the port does not open again.
-bool Run::closeAndReopen(double ms) {
-  if (plan_.closeDue(ms)) {
-    port_.close();
-    toDevice_.setFd(-1);
-    toDevice_.discard();
-    plan_.closed(ms);
-    view_.portClosed(ms);
-  }
-  if (plan_.reopenDue(ms)) {
-    std::string why;
-    if (port_.open(&why) != SerialPort::OPEN) {
-      view_.note(ms, "device-gone", "the port does not open again, and the run ends: " + why);
-      return false;
-    }
-    // What arrived while it was closed is lost, as on a real port.
-    tcflush(port_.fd(), TCIFLUSH);
-    toDevice_.setFd(port_.fd());
-    program_.waiting.clear();
-    plan_.reopened();
-    view_.portReopened(ms);
-    promptAtMs_ = ms + PROMPT_AFTER_MS;
-    keystrokesAtPrompt_ = view_.keystrokes();
-  }
-  return true;
-}
-
-void Run::promptForKeys(double ms) {
-  if (promptAtMs_ < 0 || ms < promptAtMs_) return;
-  if (view_.keystrokes() == keystrokesAtPrompt_)
-    view_.note(ms, "prompt", "no keystroke yet: press keys on the device");
-  promptAtMs_ = -1;
-}
-
-void Run::tick(double ms) {
-  if (ms < nextTickMs_) return;
-  nextTickMs_ += TICK_MS;
-  if (!port_.isOpen() || !program_.tick(plan_.hold() != ConformPlan::HOLDING)) return;
-  if (plan_.withhold(ms)) {
-    view_.withheld(ms);
-    return;
-  }
-  program_.send(encode(KEY_DONE, false));
-}
-
-bool Run::run() {
-  for (double ms = clock_.ms(); !stopRequested && ms < runMs_; ms = clock_.ms()) {
-    if (!closeAndReopen(ms)) return false;
-    pollfd p = {port_.isOpen() ? port_.fd() : -1,
-                (short)(POLLIN | (toDevice_.waitsForRoom() ? POLLOUT : 0)), 0};
-    poll(&p, 1, 10);
-    ms = clock_.ms();
-    if (port_.isOpen() && (p.revents & (POLLIN | POLLHUP | POLLERR)) && !readDevice(ms)) {
-      view_.note(ms, "device-gone", "the device has gone; the run ends");
-      return false;
-    }
-    if (port_.isOpen()) toDevice_.flush(ms);
-    view_.advance(ms);
-    // The withheld FC goes only to an open port: the plan keeps the port
-    // open while an FC is withheld.
-    if (plan_.releaseDue(ms) && port_.isOpen()) {
-      plan_.released();
-      view_.released(ms);
-      program_.send(encode(KEY_DONE, false));
-    }
-    promptForKeys(ms);
-    tick(ms);
-  }
-  return true;
-}
 }  // namespace
 
-int runConform(const ConformOptions &options) {
-  SerialPort port(options.port);
+Outcome runConform(const Options &o) {
+  SerialPort port(o.port);
   std::string why;
-  if (port.open(&why) != SerialPort::OPEN)
-    return std::fprintf(stderr, "talliver-device: --port %s\n", why.c_str()), EXIT_USAGE;
-  Transcript out;  // the log and the record emptied only for a run that starts
-  if (!out.open(options.log, options.record, &why))
-    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
-  stopOnSignals();
-
-  ConformPlan plan((double)options.seconds * 1000);
-  RecordEntry start;
-  start.event = "start";
-  start.mode = "conform";
-  start.port = options.port;
-  start.seconds = options.seconds;
+  if (port.open(&why) != SerialPort::OPEN) return usage("--port " + why);
+  Transcript out;
+  if (!out.open(o.log, o.record, o.port, &why)) return usage(why);
+  out.start();
+  Entry start = {0, "start"};
+  start.mode = "conform", start.port = o.port, start.seconds = o.seconds;
   start.marksLineErrors = port.marksLineErrors();
   out.record(start);
-  out.line("conform: " + options.port + (port.note().empty() ? "" : " (" + port.note() + ")") +
-           "; press the device's keys now, for " + std::to_string(options.seconds) + " s");
-  ConformView view(out, port.marksLineErrors(), plan.canWithhold());
-  Run run(options, port, view, plan);
+  out.line("conform: " + o.port + (port.note().empty() ? "" : " (" + port.note() + ")") +
+               "; press the device's keys now, for " + std::to_string(o.seconds) + " s",
+           true);
+  Judge judge(port.marksLineErrors(), o.seconds * 1000000);
+  View view(out, "conform", port.marksLineErrors(), &judge);
+  Conform run(o, port, view, out);
   run.run();
-  return view.end(run.ms());
+  std::string why2 = run.finish();
+  int code = view.end(stampUs());
+  port.close();
+  std::string troubles = out.finish();
+  if (!troubles.empty()) why2 += (why2.empty() ? "" : "\n") + troubles;
+  return why2.empty() ? Outcome{code, ""} : failure(why2);
 }
 
 }  // namespace device

@@ -1,167 +1,164 @@
 // Grading a record again (`talliver-device grade FILE`): the inputs the run
 // recorded (each byte at its time, the port events, the line errors) go
-// through the same view as in the live run, which prints the same warnings
-// and the same summary or grades. The record's own warnings are not read:
-// they are worked out again.
-#include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <memory>
-#include <vector>
+// through the same view as in the live run, in the order the run took them,
+// and it prints the same lines. The record's own warnings are not read: they
+// are worked out again. A record that is not what a run writes is refused,
+// naming its line; one cut short is graded up to its last whole line.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
-#include "conform_plan.h"
-#include "conform_view.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
 #include "modes.h"
-#include "record.h"
-#include "tap_view.h"
+#include "view.h"
 
 namespace device {
 
 namespace {
-// One input to the view, in the order the live run took them: by time;
-// at one time the device's bytes, then the program's, then events, each
-// in the record's order.
+const size_t LONGEST_LINE = 1 << 16;
+
+// Hands the file's lines to `take` as they come, without waiting on what
+// never ends (a FIFO nobody writes, a device), until `take` says stop;
+// `last`: the line had no line end, and nothing came after it.
+bool readLines(const std::string &file, std::string *why,
+               const std::function<bool(const std::string &, bool last)> &take) {
+  int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), error = fd < 0 ? errno : 0;
+  std::string line;
+  bool going = true;
+  for (char chunk[65536]; !error && going;) {
+    ssize_t n = read(fd, chunk, sizeof chunk);
+    pollfd p = {fd, POLLIN, 0};
+    if (n < 0 && (errno == EINTR || errno == EAGAIN) && !stopSignal && poll(&p, 1, 100) >= 0)
+      continue;
+    if (n <= 0) {
+      error = n == 0 ? 0 : stopSignal ? EINTR : errno;
+      break;
+    }
+    for (ssize_t i = 0; i < n && going && !error; i++) {
+      if (chunk[i] == '\n')
+        going = take(line, false), line.clear();
+      else if ((line += chunk[i]).size() > LONGEST_LINE)
+        error = EFBIG;
+    }
+  }
+  if (fd >= 0) close(fd);
+  if (error == EFBIG) return *why = file + ": a line longer than any record line", false;
+  if (error) return *why = file + ": cannot read it: " + std::strerror(error), false;
+  if (going && !line.empty()) take(line, true);
+  return true;
+}
+
+// One input of the run. Each had its own time, and the bytes of one read
+// share theirs in the record's order.
 struct Input {
-  long long us;
-  int order;  // 0 a device byte, 1 a program byte, 2 an event
-  size_t sequence;
-  const RecordEntry *entry;
+  int64_t us;
+  size_t order;
+  const Entry *entry;
+  int side;  // 0 a device byte, 1 a program byte, -1 an event
   uint8_t byte;
 };
 
 bool carriesBytes(const std::string &event) { return event == "message" || event == "partial"; }
 
-std::vector<Input> inputsOf(const std::vector<RecordEntry> &entries) {
-  std::vector<Input> inputs;
-  size_t sequence = 0;
-  for (const RecordEntry &e : entries) {
-    if (e.event == "start" || e.event == "warning") continue;
-    if (!carriesBytes(e.event)) {
-      inputs.push_back({e.us, 2, sequence++, &e, 0});
-      continue;
-    }
-    int order = e.dir == "device" ? 0 : 1;
-    for (size_t i = 0; i < e.bytes.size(); i++)
-      inputs.push_back({e.byteUs.empty() ? e.us : e.byteUs[i], order, sequence++, &e, e.bytes[i]});
+// Why an entry cannot be in a record at this place, or "".
+std::string misplaced(const Entry &e, std::vector<int64_t> *lastUs) {
+  bool hasSide = e.dir == "device" || e.dir == "program";
+  bool known = carriesBytes(e.event) || e.event == "warning" || e.event == "dropped" ||
+               e.event == "lost" || e.event == "parity-error" || e.event == "break" ||
+               e.event == "end" || e.event == "cut" || knownEvent(e.event);
+  if (e.event == "start") return "a second start: two records joined?";
+  if (!known) return "an event this tool does not know: \"" + e.event + "\"";
+  if (carriesBytes(e.event) && (!hasSide || e.bytes.empty() || e.byteUs.empty()))
+    return "a message needs \"dir\", \"bytes\" and \"byte_us\"";
+  if ((e.event == "lost" || e.event == "dropped") && !hasSide) return "no \"dir\" for its bytes";
+  if (e.event == "warning") return "";
+  // Each side's bytes, and the events, never go back in time.
+  std::vector<int64_t> times = carriesBytes(e.event) ? e.byteUs : std::vector<int64_t>{e.us};
+  int64_t &last = (*lastUs)[carriesBytes(e.event) ? (e.dir == "device" ? 0 : 1) : 2];
+  for (int64_t t : times) {
+    if (t < last) return "its times run backwards";
+    last = t;
   }
-  std::stable_sort(inputs.begin(), inputs.end(), [](const Input &a, const Input &b) {
-    return a.us != b.us         ? a.us < b.us
-           : a.order != b.order ? a.order < b.order
-                                : a.sequence < b.sequence;
-  });
-  return inputs;
-}
-
-// What the record's events mean to a view; false for one it does not know.
-template <typename View>
-bool commonEvent(View &view, const RecordEntry &e, double ms) {
-  if (e.event == "parity-error" || e.event == "break") {
-    view.lineError(e.event == "break" ? LineByte::BREAK : LineByte::BAD,
-                   e.bytes.empty() ? 0 : e.bytes[0], ms);
-    return true;
-  }
-  static const char *notes[] = {"device-waiting", "device-gone", "stalled", "taking", "prompt"};
-  for (const char *n : notes)
-    if (e.event == n) return view.note(ms, e.event, e.meaning), true;
-  return false;
-}
-
-bool tapEvent(TapView &view, const RecordEntry &e, double ms) {
-  Side side = e.dir == "program" ? Side::Program : Side::Device;
-  if (e.event == "dropped") return view.dropped(e.bytes, ms), true;
-  if (e.event == "lost") return view.lost(side, e.bytes, ms), true;
-  if (e.event == "program-open") return view.programOpened(ms), true;
-  if (e.event == "program-closed") return view.programClosed(ms), true;
-  if (e.event == "device-open") return view.deviceOpened(ms, e.meaning, e.marksLineErrors), true;
-  return commonEvent(view, e, ms);
-}
-
-bool conformEvent(ConformView &view, const RecordEntry &e, double ms) {
-  if (e.event == "withhold") return view.withheld(ms), true;
-  if (e.event == "release") return view.released(ms), true;
-  if (e.event == "port-closed") return view.portClosed(ms), true;
-  if (e.event == "port-open") return view.portReopened(ms), true;
-  return commonEvent(view, e, ms);
-}
-
-// Feeds the inputs to the view up to the record's end; false with the
-// event it does not know.
-template <typename View, typename Event>
-bool replay(View &view, const std::vector<RecordEntry> &entries, Event event, double *endMs,
-            std::string *why) {
-  for (const Input &in : inputsOf(entries)) {
-    double ms = (double)in.us / 1000;
-    *endMs = ms;
-    const RecordEntry &e = *in.entry;
-    if (in.order == 0) {
-      view.deviceBytes({in.byte}, ms);
-    } else if (in.order == 1) {
-      view.programBytes({in.byte}, ms);
-    } else if (e.event == "end") {
-      return true;
-    } else if (!event(view, e, ms)) {
-      *why = "an event this tool does not know: \"" + e.event + "\"";
-      return false;
-    }
-  }
-  return true;
-}
-
-bool readRecord(const std::string &file, std::vector<RecordEntry> *entries, std::string *why) {
-  std::ifstream in(file);
-  if (!in) {
-    *why = file + ": cannot read it";
-    return false;
-  }
-  std::string line;
-  for (int number = 1; std::getline(in, line); number++) {
-    if (line.empty()) continue;
-    RecordEntry e;
-    std::string problem;
-    if (!parseRecordLine(line, &e, &problem)) {
-      *why = file + " line " + std::to_string(number) + ": " + problem;
-      return false;
-    }
-    entries->push_back(e);
-  }
-  if (entries->empty() || entries->front().event != "start" ||
-      (entries->front().mode != "tap" && entries->front().mode != "conform")) {
-    *why = file + ": not a record: its first line is no tap's or conformance run's start";
-    return false;
-  }
-  return true;
+  return "";
 }
 }  // namespace
 
-int runGrade(const std::string &file) {
-  std::vector<RecordEntry> entries;
-  std::string why;
-  if (!readRecord(file, &entries, &why))
-    return std::fprintf(stderr, "talliver-device: %s\n", why.c_str()), EXIT_USAGE;
-  const RecordEntry &start = entries.front();
-  bool ended = entries.back().event == "end";
+Outcome runGrade(const std::string &file) {
+  std::vector<Entry> entries;
+  std::vector<int64_t> lastUs(3, 0);
+  bool ended = false;
+  std::string why, refused, note;
+  size_t number = 0;
+  bool read = readLines(file, &why, [&](const std::string &line, bool last) {
+    std::string where = format("%s line %zu: ", file.c_str(), ++number);
+    Entry e;
+    bool first = entries.empty();
+    if (line.empty()) return true;
+    if (!parseRecordLine(line, &e, &why) && last && !first)
+      return note = format(
+                 "grade: the record was cut in the middle of line %zu: graded up to "
+                 "the line before it",
+                 number),
+             false;
+    refused = !why.empty() ? where + why
+              : ended      ? where + (e.event == "start" ? "a second start: two records joined?"
+                                                         : "a line after the record's end")
+              : first && (e.event != "start" || (e.mode != "tap" && e.mode != "conform"))
+                  ? file + ": not a record: its first line is no tap's or conformance run's start"
+              : first                                 ? ""
+              : (why = misplaced(e, &lastUs)).empty() ? ""
+                                                      : where + why;
+    ended = e.event == "end" || e.event == "cut";
+    if (e.event == "cut") note = format("grade: line %zu: %s", number, e.meaning.c_str());
+    entries.push_back(e);
+    return refused.empty();
+  });
+  if (!read) return usage(why);
+  if (!refused.empty()) return usage(refused);
+  if (entries.empty()) return usage(file + ": not a record: it is empty");
+  if (!ended && note.empty()) note = "grade: the record has no end line: the run was cut short";
 
-  Transcript out(true);  // its output is its result: nothing of it is dropped
-  out.line("grade: " + file + ": a " + start.mode + " record of " + start.port);
-  double endMs = 0;
-  int code;
-  if (start.mode == "tap") {
-    TapView view(out, start.marksLineErrors);
-    if (!replay(view, entries, tapEvent, &endMs, &why))
-      return std::fprintf(stderr, "talliver-device: %s: %s\n", file.c_str(), why.c_str()),
-             EXIT_USAGE;
-    view.end(endMs);
-    code = view.warnings() > 0 ? EXIT_FAILED : EXIT_PASSED;
-  } else {
-    ConformPlan plan((double)start.seconds * 1000);
-    ConformView view(out, start.marksLineErrors, plan.canWithhold());
-    if (!replay(view, entries, conformEvent, &endMs, &why))
-      return std::fprintf(stderr, "talliver-device: %s: %s\n", file.c_str(), why.c_str()),
-             EXIT_USAGE;
-    code = view.end(endMs);
+  std::vector<Input> inputs;
+  for (const Entry &e : entries) {
+    if (e.event == "start" || e.event == "warning") continue;
+    if (!carriesBytes(e.event)) inputs.push_back({e.us, inputs.size(), &e, -1, 0});
+    for (size_t i = 0; carriesBytes(e.event) && i < e.bytes.size(); i++)
+      inputs.push_back({e.byteUs[i], inputs.size(), &e, e.dir == "device" ? 0 : 1, e.bytes[i]});
   }
-  if (!ended) out.line("grade: the record has no end line: the run was cut short");
-  return code;
+  std::stable_sort(inputs.begin(), inputs.end(), [](const Input &a, const Input &b) {
+    return a.us != b.us ? a.us < b.us : a.order < b.order;
+  });
+
+  const Entry &start = entries.front();
+  bool conform = start.mode == "conform";
+  Transcript out(true);
+  Judge judge(start.marksLineErrors, start.seconds * 1000000);
+  View view(out, start.mode, start.marksLineErrors, conform ? &judge : nullptr);
+  out.line("grade: " + file + ": a " + start.mode + " record of " + start.port);
+  int64_t endUs = 0;
+  for (const Input &in : inputs) {
+    const Entry &e = *in.entry;
+    endUs = in.us;
+    if (in.side >= 0)
+      view.bytes(in.side == 0 ? Side::Device : Side::Program, {in.byte}, in.us);
+    else if (e.event == "dropped")
+      view.lost(Side::Device, e.bytes, in.us, e.meaning, true);
+    else if (e.event == "lost")
+      view.lost(e.dir == "device" ? Side::Device : Side::Program, e.bytes, in.us, e.meaning);
+    else if (e.event == "parity-error" || e.event == "break")
+      view.lineError(e.event == "break", e.bytes.empty() ? 0 : e.bytes[0], in.us);
+    else if (e.event != "end" && e.event != "cut")
+      view.event(in.us, e.event, e.meaning, e.marksLineErrors);
+    out.write();
+  }
+  int code = view.end(endUs);
+  if (!note.empty()) out.line(note);
+  std::string troubles = out.finish();
+  return troubles.empty() ? Outcome{code, ""} : failure(troubles);
 }
 
 }  // namespace device

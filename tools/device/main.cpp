@@ -1,98 +1,123 @@
-// talliver-device: plays the VANTOLE device's part on a pseudo-terminal, or
-// watches a real device.
-//
-// Script mode: creates a fresh pty, points the given link (the Windows
-// program's COM port) at it, then runs commands from the command line or,
-// with "-", from standard input, one per line. Prints every byte sent and
-// every message the program answers, decoded. Exits 1 at the first command
-// that fails. From standard input each command runs as its line arrives,
-// and "step done: COMMAND" follows it, so that a caller can drive the
-// device one step at a time.
-// tap: relays between a real device's serial port and the program's COM
-// port, printing what crosses a message at a time, with warnings.
-// conform: plays the program's side against a real device and grades it.
-// grade: grades a record that tap or conform made, again.
+// talliver-device: plays the device's part against the program on a fresh
+// pseudo-terminal (script mode), relays and watches a real device's line
+// (tap), grades a real device (conform), or grades a record again (grade).
+// Exit 0 passed, 1 a failed run, step or rule, 2 a usage error, 3 nothing
+// failed but something was not graded.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <iostream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "modes.h"
-#include "options.h"
-#include "pty_line.h"
-#include "script.h"
-#include "session.h"
-#include "signals.h"
 
 using namespace device;
 
 namespace {
+const long MOST_SECONDS = 366L * 24 * 3600, MOST_TIMEOUT_MS = 3600L * 1000;
+
 void printUsage() {
   std::fputs(
-      "usage: talliver-device --link PATH [--timeout MS] [--line-rate] COMMAND... | -\n"
+      "usage: talliver-device --link PATH [--timeout MS] [--line-rate] STEP... [-]\n"
       "       talliver-device tap --port DEVICE --link PATH [--log FILE] [--record FILE]\n"
       "                           [--seconds N] [--line-rate]\n"
       "       talliver-device conform --port DEVICE [--log FILE] [--record FILE] [--seconds N]\n"
       "       talliver-device grade FILE\n"
-      "  --link PATH    the program's COM port: a symbolic link pointed at this tool's pty;\n"
-      "                 only a link to a pty is ever replaced, and it is removed at the end\n"
+      "  --link PATH    the program's COM port: a symbolic link to this tool's pty; made where\n"
+      "                 nothing is or over a link to a pty that has gone, removed at the end\n"
       "  --timeout MS   how long to wait for each answer (default 3000)\n"
       "  --line-rate    pace bytes as 9600 8O1 does, 1.15 ms a byte, both ways\n"
-      "  -              read the commands from standard input, one a line, each run as it\n"
-      "                 arrives and followed by the line \"step done: COMMAND\"\n"
+      "  -              then read steps from standard input, each run as its line arrives and\n"
+      "                 followed by the line \"step done: STEP\"\n"
       "  --port DEVICE  the device's serial port, any tty (/dev/ttyUSB0), set to 9600 8O1 raw\n"
       "  --log FILE     write the same lines to FILE as well\n"
       "  --record FILE  write a JSON record, one object a line, for `grade` and other tools\n"
       "  --seconds N    tap: stop after N s (default: at Ctrl+C); conform: run N s (default 60)\n"
       "tap relays every byte both ways unchanged and prints one line a message, with a\n"
-      "warning (grep 'warning') where the device breaks the link's rules; conform plays the\n"
+      "warning (grep 'warning') where the device breaks the line's rules; conform plays the\n"
       "program's side while you press the device's keys, then grades each rule PASS, FAIL\n"
-      "or NOT GRADED (exit 0 all passed, 1 a failure, 3 something not graded); grade does\n"
-      "the same again from a record. Exit 2: bad options, or a port or file that cannot be used.\n"
-      "commands (one argument each, quoted when it has blanks):\n",
+      "or NOT GRADED; grade does the same again from a record.\n"
+      "exit: 0 passed, 1 a step, rule or run failed (a log or record cut, bytes not sent),\n"
+      "2 a usage error (bad options or step, a port, file or link that cannot be used),\n"
+      "3 nothing failed but something was not graded.\n"
+      "steps (one argument each, quoted when it has blanks):\n",
       stdout);
-  printCommandHelp(stdout);
+  std::fputs(stepHelp().c_str(), stdout);
 }
 
-int runScript(const Options &o) {
-  PtyLine line(o.link, PtyLine::SIMULATOR, o.lineRate);
-  removeLinkOnSignals(o.link, line.slaveName());
-  Session session;
-  session.line = &line;
-  session.answerTimeoutMs = (int)o.timeoutMs;
-  std::printf("device: %s -> %s%s\n", o.link.c_str(), line.slaveName().c_str(),
-              o.lineRate ? " (paced as 9600 8O1)" : "");
-  std::fflush(stdout);
-  for (const std::string &command : o.commands)
-    if (!runCommand(session, command)) return EXIT_FAILED;
-  if (!o.fromStdin) return EXIT_PASSED;
-  for (std::string command; std::getline(std::cin, command);) {
-    if (!runCommand(session, command)) return EXIT_FAILED;
-    std::printf("step done: %s\n", command.c_str());
-    std::fflush(stdout);
+Outcome parse(const std::vector<std::string> &args, Options *o) {
+  size_t i = 0;
+  if (!args.empty() && (args[0] == "tap" || args[0] == "conform" || args[0] == "grade"))
+    o->mode = args[i++];
+  const std::string allowed = o->mode == "tap"
+                                  ? " --port --link --log --record --seconds --line-rate "
+                              : o->mode == "conform" ? " --port --log --record --seconds "
+                              : o->mode == "grade"   ? " "
+                                                     : " --link --timeout --line-rate - ";
+  while (i < args.size()) {
+    const std::string a = args[i++];
+    if (a.empty() || a[0] != '-') {
+      if (o->mode.empty())
+        o->steps.push_back(a);
+      else if (o->mode == "grade" && o->file.empty())
+        o->file = a;
+      else
+        return usage(o->mode == "grade" ? "grade takes one FILE, not also " + a
+                                        : o->mode + " takes no argument " + a);
+      continue;
+    }
+    if (allowed.find(" " + a + " ") == std::string::npos)
+      return usage((o->mode.empty() ? "" : o->mode + " has ") + "no option " + a);
+    if (a == "--line-rate" || a == "-") {
+      (a == "-" ? o->fromStdin : o->lineRate) = true;
+      continue;
+    }
+    if (i >= args.size() || args[i].empty()) return usage(a + " needs a value");
+    const std::string v = args[i++];
+    bool seconds = a == "--seconds";
+    if ((seconds || a == "--timeout") && !parseWhole(v, 1, seconds ? MOST_SECONDS : MOST_TIMEOUT_MS,
+                                                     seconds ? &o->seconds : &o->timeoutMs))
+      return usage(format("%s %s: not a whole number of %s from 1 to %ld", a.c_str(), v.c_str(),
+                          seconds ? "seconds" : "milliseconds",
+                          seconds ? MOST_SECONDS : MOST_TIMEOUT_MS));
+    if (a == "--link") o->link = v;
+    if (a == "--port") o->port = v;
+    if (a == "--log") o->log = v;
+    if (a == "--record") o->record = v;
   }
-  return EXIT_PASSED;
+  if (o->mode == "conform" && o->seconds == 0) o->seconds = 60;
+  if (o->mode == "grade" && o->file.empty())
+    return usage("grade needs a FILE (a record made with --record)");
+  if ((o->mode == "tap" || o->mode == "conform") && o->port.empty())
+    return usage(o->mode + " needs --port DEVICE");
+  if (o->mode == "tap" && o->link.empty()) return usage("tap needs --link PATH");
+  if (o->mode == "tap" && o->link == o->port) return usage("--port and --link name one path");
+  if (o->mode.empty() && o->link.empty()) return usage("the simulator needs --link PATH");
+  return Outcome();
 }
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options options;
-  std::string why;
-  if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &why)) {
-    std::fprintf(stderr, "talliver-device: %s; see --help\n", why.c_str());
-    return EXIT_USAGE;
+  // A closed standard descriptor would be handed to the next file opened (the
+  // device's port, say), and what is meant for standard output would go there.
+  int fd = open("/dev/null", O_RDWR);
+  while (fd >= 0 && fd <= STDERR_FILENO) fd = dup(fd);
+  if (fd > STDERR_FILENO) close(fd);
+  catchSignals();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string &a : args)
+    if (a == "-h" || a == "--help") return printUsage(), EXIT_PASSED;
+  Options o;
+  Outcome result = parse(args, &o);
+  if (result.code == EXIT_PASSED)
+    result = o.mode == "tap"       ? runTap(o)
+             : o.mode == "conform" ? runConform(o)
+             : o.mode == "grade"   ? runGrade(o.file)
+                                   : runScript(o);
+  for (size_t at = 0; at < result.why.size();) {
+    size_t end = std::min(result.why.find('\n', at), result.why.size());
+    std::fprintf(stderr, "talliver-device: %s%s\n", result.why.substr(at, end - at).c_str(),
+                 result.code == EXIT_USAGE ? "; see --help" : "");
+    at = end + 1;
   }
-  try {
-    switch (options.mode) {
-      case Options::HELP: return printUsage(), EXIT_PASSED;
-      case Options::TAP: return runTap(options.tap);
-      case Options::CONFORM: return runConform(options.conform);
-      case Options::GRADE: return runGrade(options.gradeFile);
-      case Options::SCRIPT: return runScript(options);
-    }
-  } catch (const std::exception &e) {
-    std::fprintf(stderr, "talliver-device: %s\n", e.what());
-  }
-  return EXIT_USAGE;
+  return result.code;
 }

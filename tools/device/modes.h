@@ -1,37 +1,25 @@
-// The tool's modes besides playing the device: a live tap between a real
-// device and the program, a conformance run against a real device, and the
-// grading of a record made by either.
+// The tool's modes and the command line they share. Each returns its
+// outcome; main prints the reasons and exits with the code.
 #pragma once
 
-#include <string>
+#include "util.h"
 
 namespace device {
 
-struct TapOptions {
-  std::string port;    // the real device's serial port
-  std::string link;    // the program's COM port: a link pointed at a fresh pty
-  std::string log;     // a file for the same lines, or ""
-  std::string record;  // a file for the JSON record, or ""
-  long seconds = 0;    // stop after this long; 0: at Ctrl+C
-  bool lineRate = false;
+struct Options {
+  std::string mode;  // "" (script), "tap", "conform" or "grade"
+  std::string link, port, log, record, file;
+  long timeoutMs = 3000, seconds = 0;
+  bool lineRate = false, fromStdin = false;
+  std::vector<std::string> steps;
 };
-int runTap(const TapOptions &options);
 
-struct ConformOptions {
-  std::string port;
-  std::string log;
-  std::string record;
-  long seconds = 60;
-};
-int runConform(const ConformOptions &options);
+Outcome runScript(const Options &o);
+Outcome runTap(const Options &o);
+Outcome runConform(const Options &o);
+Outcome runGrade(const std::string &file);
 
-// Grades a record again; the exit code as the run that made it would give.
-int runGrade(const std::string &file);
-
-// Exit codes the modes share.
-const int EXIT_PASSED = 0;
-const int EXIT_FAILED = 1;      // a command, or a rule, failed
-const int EXIT_USAGE = 2;       // bad options, or a port or file that cannot be used
-const int EXIT_NOT_GRADED = 3;  // conform and grade: nothing failed, something not graded
+// The script's steps, a line each, as --help shows them.
+std::string stepHelp();
 
 }  // namespace device

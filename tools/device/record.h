@@ -1,45 +1,42 @@
 // The record (--record FILE): one JSON object a line, one for each thing the
-// transcript shows, so that a capture can be read by other tools and graded
-// again later (`talliver-device grade FILE`). Every object has the same
-// fields:
-//   us        microseconds since the run began (a message: its first byte)
-//   event     what happened: "message", a "warning" of its own, a port
-//             event, "start" (the first line) or "end" (the last)
-//   dir       "device" (device to program), "program" (program to device)
-//             or "" (neither)
-//   bytes     the raw bytes in hex, "84 1E 41"
-//   byte_us   the time of each byte
-//   meaning   the decoded message, or the event in words
-//   warnings  the broken rules, "rule: evidence", of a message
-// The first line also names the mode ("tap" or "conform"), the ports, and a
-// conformance run's planned length in seconds; it and a device port's
-// opening say whether the port marks line errors.
+// transcript shows and for every byte that crossed, so that a capture can be
+// read by other tools and graded again later. Every object has the same
+// fields: us (microseconds since the run began; a message's first byte),
+// event, dir ("device", "program" or ""), bytes ("84 1E 41"), byte_us (each
+// byte's time), meaning, warnings ("rule: evidence"). The first line, the
+// run's start, also names the mode, the ports and the planned length; it and
+// a device port's opening say whether the port marks line errors.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "util.h"
 
 namespace device {
 
-struct RecordEntry {
-  long long us = 0;
-  std::string event;
-  std::string dir;
-  std::vector<uint8_t> bytes;
-  std::vector<long long> byteUs;
+struct Entry {
+  Entry(int64_t at = 0, const std::string &what = "", const std::string &side = "",
+        const Bytes &carried = {}, const std::vector<int64_t> &times = {},
+        const std::string &said = "", const std::vector<std::string> &broken = {})
+      : us(at),
+        event(what),
+        dir(side),
+        bytes(carried),
+        byteUs(times),
+        meaning(said),
+        warnings(broken) {}
+  int64_t us;
+  std::string event, dir;
+  Bytes bytes;
+  std::vector<int64_t> byteUs;
   std::string meaning;
   std::vector<std::string> warnings;
-  // The first line's: "tap" or "conform", the ports, the planned length of
-  // a conformance run; and (also a device port opening's) line error marking.
+  // The start's: "tap" or "conform", the ports, a conformance run's length.
   std::string mode, port, link;
-  long long seconds = 0;
-  bool marksLineErrors = false;
+  int64_t seconds = 0;
+  bool marksLineErrors = false;  // the start's and a device-open's
 };
 
-std::string recordLine(const RecordEntry &entry);
-
-// False with the reason when the line is no record line.
-bool parseRecordLine(const std::string &line, RecordEntry *entry, std::string *why);
+std::string recordLine(const Entry &entry);
+// False with why (and where in the line) when the line is no record line.
+bool parseRecordLine(const std::string &line, Entry *entry, std::string *why);
 
 }  // namespace device

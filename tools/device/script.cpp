@@ -1,245 +1,464 @@
-#include "script.h"
-
-#include <cstdlib>
-#include <sstream>
-#include <thread>
-#include <vector>
-
+// Script mode: the simulated device runs steps against the program, one a
+// line ("key a", "mods 40"), from the command line or, with "-", from
+// standard input as they arrive, each then followed by "step done: STEP".
+// A script on the command line is checked whole before anything starts.
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include "measure.h"
-#include "numbers.h"
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "line.h"
+#include "modes.h"
 
 namespace device {
 
 namespace {
-// Whole numbers (times, counts) and hex bytes, parsed strictly: "5x" is no number.
-bool parseNumber(const std::string &text, int *value) {
-  long v;
-  if (!parseWhole(text, 0, 24L * 3600 * 1000, &v)) return false;
-  *value = (int)v;
-  return true;
-}
+// The simulated device's end of the line: the program's COM port (a fresh
+// pty), the bytes sent to it (at 9600 8O1's pace with --line-rate), and its
+// answers, read (at the same pace), decoded and printed a line a message.
+// Every wait runs the tool's loop, which also keeps standard output moving
+// and ends when a signal asks the run to stop. The steps it offers return
+// why they failed, or "".
+struct Simulator {
+  ProgramPort &port;
+  Transcript &out;
+  Line line;
+  long timeoutMs;
+  bool quiet = false;
+  std::deque<Message> received;  // not yet passed over by a wait
+  // When each FC came (ms since the start), how many a check has accounted
+  // for, and the keystrokes sent and acknowledged.
+  std::vector<double> fcMs;
+  size_t fcsChecked = 0;
+  int keysSent = 0, keysAcked = 0;
+  Decoder decoder;
+  int64_t startUs = nowUs();
 
-bool parseByte(const std::string &text, int *value) { return parseHexByte(text, value); }
-
-// Splits "A B" into its first word and the rest.
-void splitFirst(const std::string &arg, std::string *first, std::string *rest) {
-  std::istringstream in(arg);
-  in >> *first;
-  std::getline(in >> std::ws, *rest);
-}
-
-bool identify(Session &s, const std::string &arg) {
-  int timeout = 30000;
-  if (!arg.empty() && !parseNumber(arg, &timeout)) return fail("identify: bad time-out");
-  return requestIdentity(s, timeout);
-}
-
-bool key(Session &s, const std::string &arg, int command) {
-  auto k = keyNamed(arg);
-  if (!k) return fail("unknown key '" + arg + "'");
-  return keystroke(s, command, *k, arg);
-}
-
-bool text(Session &s, const std::string &arg) {
-  for (char c : arg) {
-    auto k = keyForChar(c);
-    if (!k) return fail(std::string("no key types '") + c + "'");
-    if (k->shifted) setFlags(s, 0x03);
-    if (!keystroke(s, KEY_STROKE, *k, std::string(1, c))) return false;
-    if (k->shifted) setFlags(s, 0x00);
+  Simulator(ProgramPort &p, Transcript &transcript, bool paced, long timeout)
+      : port(p), out(transcript), line(transcript, nullptr, &p, paced), timeoutMs(timeout) {
+    line.toProgram.fd = port.fd();
+    line.toProgram.paced = paced;
+    line.fromProgram = [this](const Bytes &bytes) {
+      for (uint8_t byte : bytes) {
+        auto m = decoder.feed(byte);
+        if (!m) continue;
+        if (!quiet)
+          out.line(transcriptLine(nowUs() - startUs, "<-", hex(m->bytes), describe(*m, false)));
+        if (m->command == KEY_DONE) fcMs.push_back((double)(nowUs() - startUs) / 1000);
+        received.push_back(*m);
+      }
+    };
   }
-  return true;
-}
 
-bool mods(Session &s, const std::string &arg) {
-  int flags;
-  if (!parseByte(arg, &flags)) return fail("mods: bad byte '" + arg + "'");
-  setFlags(s, flags);
-  return true;
-}
-
-bool query(Session &s, const std::string &) {
-  Message reply;
-  return queryFlags(s, &reply);
-}
-
-bool expectFlags(Session &s, const std::string &arg) {
-  int expected;
-  Message reply;
-  if (!parseByte(arg, &expected)) return fail("expect-flags: bad byte '" + arg + "'");
-  if (!queryFlags(s, &reply)) return false;
-  char why[64];
-  std::snprintf(why, sizeof why, "flags are 0x%02X, expected 0x%02X", reply.data2, expected);
-  return reply.data2 == expected || fail(why);
-}
-
-bool parseBytes(const std::string &arg, std::vector<uint8_t> *bytes) {
-  std::istringstream hexes(arg);
-  int n;
-  for (std::string h; hexes >> h;) {
-    if (!parseByte(h, &n)) return fail("bad byte " + h);
-    bytes->push_back((uint8_t)n);
-  }
-  return !bytes->empty() || fail("no bytes");
-}
-
-// Waits for the program to send exactly these bytes as one message; what
-// came before it is passed over, and named when it never comes.
-bool expectMessage(Session &s, const std::string &arg) {
-  std::vector<uint8_t> wanted;
-  if (!parseBytes(arg, &wanted)) return false;
-  std::string seen;
-  auto deadline = Clock::now() + std::chrono::milliseconds(s.answerTimeoutMs);
-  for (;;) {
-    while (!s.pending.empty()) {
-      Message m = s.pending.front();
-      s.pending.erase(s.pending.begin());
-      if (m.bytes == wanted) return true;
-      seen += (seen.empty() ? "" : ", ") + hex(m.bytes);
+  // Runs until `done` holds (true), or the deadline passes or a signal asks
+  // the run to stop (false). `alsoFd`: a descriptor `done` reads, polled too.
+  bool waitUntil(
+      int64_t deadlineUs, const std::function<bool()> &done = [] { return false; },
+      int alsoFd = -1) {
+    for (;;) {
+      if (done()) return true;
+      if (stopSignal || nowUs() >= deadlineUs) return false;
+      line.turn(deadlineUs, alsoFd);
     }
-    if (Clock::now() >= deadline)
-      return fail("expected " + hex(wanted) + " within " + std::to_string(s.answerTimeoutMs) +
-                  " ms; the program sent " + (seen.empty() ? "nothing" : seen));
-    receiveUntil(s, deadline);
   }
-}
 
-// Exactly N FCs since the start or the previous check, and, when asked,
-// at least MS from the first to the last.
-bool expectFcs(Session &s, const std::string &arg) {
-  std::string count, span;
-  splitFirst(arg, &count, &span);
-  int n, minSpan = 0;
-  if (!parseNumber(count, &n) || n < 0 || (!span.empty() && !parseNumber(span, &minSpan)))
-    return fail("expect-fcs: N [MS]");
-  receiveUntil(s, Clock::now());
-  std::vector<double> times(s.fcTimes.begin() + (long)s.fcsChecked, s.fcTimes.end());
-  s.fcsChecked = s.fcTimes.size();
-  if ((int)times.size() != n)
-    return fail("expected " + std::to_string(n) + " FCs, " + std::to_string(times.size()) +
-                " came");
-  double spread = n > 0 ? times.back() - times.front() : 0;
-  char why[96];
-  std::snprintf(why, sizeof why, "%d FCs came within %.0f ms, expected at least %d ms apart", n,
-                spread, minSpan);
-  return spread >= minSpan || fail(why);
-}
-
-// Every keystroke sent so far got its FC.
-bool expectNoLoss(Session &s, const std::string &) {
-  int lost = s.keystrokesSent - s.keystrokesAcknowledged;
-  return lost == 0 || fail(std::to_string(lost) + " of " + std::to_string(s.keystrokesSent) +
-                           " keystrokes got no FC");
-}
-
-// Counts for a test to compare with what arrived elsewhere, one
-// "name value" pair a line.
-bool saveCounts(Session &s, const std::string &arg) {
-  std::FILE *out = std::fopen(arg.c_str(), "w");
-  if (!out) return fail("cannot write " + arg);
-  std::fprintf(out, "keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keystrokesSent,
-               s.keystrokesAcknowledged, s.fcTimes.size());
-  return std::fclose(out) == 0 || fail("cannot write " + arg);
-}
-
-bool raw(Session &s, const std::string &arg) {
-  std::vector<uint8_t> bytes;
-  if (!parseBytes(arg, &bytes)) return false;
-  send(s, bytes, "raw");
-  return true;
-}
-
-bool listen(Session &s, const std::string &arg) {
-  int ms;
-  if (!parseNumber(arg, &ms)) return fail("bad time '" + arg + "'");
-  auto until = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < until) receiveUntil(s, until);
-  return true;
-}
-
-bool latency(Session &s, const std::string &arg) {
-  int n;
-  return parseNumber(arg, &n) && n > 0 ? measureLatency(s, n) : fail("latency: bad count");
-}
-
-bool soakFor(Session &s, const std::string &arg) {
-  int seconds;
-  return parseNumber(arg, &seconds) && seconds > 0 ? soak(s, seconds) : fail("soak: bad time");
-}
-
-bool floodWith(Session &s, const std::string &arg) {
-  std::string ms, byte;
-  splitFirst(arg, &ms, &byte);
-  int n, b;
-  if (!parseNumber(ms, &n) || n <= 0 || !parseByte(byte, &b)) return fail("flood: MS HEX");
-  return flood(s, n, b);
-}
-
-bool runShell(Session &, const std::string &arg) {
-  std::fflush(stdout);
-  return std::system(arg.c_str()) == 0 || fail("command failed: " + arg);
-}
-
-bool waitFile(Session &s, const std::string &arg) {
-  auto until = Clock::now() + std::chrono::minutes(10);
-  while (access(arg.c_str(), F_OK) != 0) {
-    if (Clock::now() >= until) return fail("no file " + arg);
-    receiveUntil(s, Clock::now() + std::chrono::milliseconds(50));
+  void send(const Bytes &bytes, const std::string &what) {
+    line.toProgram.held.insert(line.toProgram.held.end(), bytes.begin(), bytes.end());
+    line.toProgram.write(nowUs());
+    if (!quiet) out.line(transcriptLine(nowUs() - startUs, "->", hex(bytes), what));
   }
-  return true;
-}
 
-struct ScriptCommand {
-  const char *name;
-  const char *arguments;
-  bool (*action)(Session &, const std::string &);
-  const char *help;
+  // What came so far answers nothing sent after this.
+  void forget() {
+    line.turn(0);
+    received.clear();
+  }
+
+  // The first message with this command; those before it are passed over,
+  // and `before` is the one right before it.
+  bool await(int command, long ms, Message *found = nullptr, Message *before = nullptr) {
+    return waitUntil(nowUs() + ms * 1000, [&] {
+      auto it = std::find_if(received.begin(), received.end(),
+                             [&](const Message &m) { return m.command == command; });
+      if (it == received.end()) return false;
+      if (found) *found = *it;
+      if (before && it != received.begin()) *before = *(it - 1);
+      received.erase(received.begin(), it + 1);
+      return true;
+    });
+  }
+
+  std::string identify(long ms) {
+    forget();
+    send(encode(IDENTIFY, false), "identify");
+    Message reply;
+    if (!await(IDENTITY, ms, &reply)) return "no identity reply";
+    if (reply.data1 == IDENTITY_DATA1 && reply.data2 == IDENTITY_DATA2) return "";
+    return format("identity %d, %d; the program's is %d, %d", reply.data1, reply.data2,
+                  IDENTITY_DATA1, IDENTITY_DATA2);
+  }
+
+  std::string keystroke(int command, const Key &key, const std::string &label) {
+    forget();
+    send(encode(command, true, key.scan, key.vk),
+         (command == KEY_STROKE ? "key " : "system key ") + label);
+    keysSent++;
+    if (!await(KEY_DONE, timeoutMs)) return "no FC for key " + label;
+    keysAcked++;
+    return "";
+  }
+
+  std::string setFlags(int flags) {
+    send(encode(MODIFIER_FLAGS, true, 0, flags), format("set flags 0x%02X", flags));
+    return "";
+  }
+
+  // The program's key monitor may send the very bytes of a query's answer
+  // unasked, whenever its own window has the focus. So the query goes with
+  // an identify: the program answers both in one poll cycle, in order, and
+  // the monitor cannot speak in the middle of a cycle, so the flags message
+  // right before the identity is the answer.
+  std::string readFlags(int *flags) {
+    forget();
+    send(encode(QUERY_FLAGS, false), "query flags");
+    send(encode(IDENTIFY, false), "identify");
+    Message answer;
+    if (!await(IDENTITY, timeoutMs, nullptr, &answer)) return "no answer to the query";
+    if (answer.command != MODIFIER_FLAGS)
+      return "the identity came without the flags right before it";
+    *flags = answer.data2;
+    return "";
+  }
+
+  // Waits until the program has taken every byte sent.
+  std::string drain() {
+    Outlet &o = line.toProgram;
+    if (waitUntil(nowUs() + timeoutMs * 1000, [&] {
+          return o.held.empty() && nowUs() - o.wroteUs > SETTLE_US && port.unread() == 0;
+        }))
+      return "";
+    return format(
+        "%zu bytes sent were never taken by the program: it did not read its port "
+        "within %ld ms",
+        o.held.size() + (size_t)port.unread(), timeoutMs);
+  }
 };
 
-const ScriptCommand COMMANDS[] = {
-    {"identify", "[MS]", identify,
+const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
+const std::string HEX = "(0[xX])?[0-9A-Fa-f]{1,2}", MS = "[0-9]{1,8}", N = "0*[1-9][0-9]{0,7}";
+
+struct Verb {
+  std::string name, arguments, pattern, help;  // pattern: of the argument
+};
+const Verb VERBS[] = {
+    {"identify", "[MS]", "(" + MS + ")?",
      "send the identify request, wait for the identity (default 30 s)"},
-    {"key", "NAME|VK:SCAN", [](Session &s, const std::string &a) { return key(s, a, KEY_STROKE); },
-     "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
-    {"syskey", "NAME|VK:SCAN",
-     [](Session &s, const std::string &a) { return key(s, a, SYS_KEY_STROKE); },
-     "the same as a system keystroke"},
-    {"text", "STRING", text, "type the characters, holding Shift where they need it"},
-    {"mods", "HEX", mods, "set the lock and modifier keys to this flags byte"},
-    {"query", "", query, "ask for the flags byte and print it"},
-    {"expect-flags", "HEX", expectFlags, "ask for the flags byte; fail unless it is HEX"},
-    {"expect", "HEX...", expectMessage, "wait for the program to send this message; fail if not"},
-    {"expect-fcs", "N [MS]", expectFcs,
+    {"key", "NAME|VK:SCAN", "", "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
+    {"syskey", "NAME|VK:SCAN", "", "the same as a system keystroke"},
+    {"text", "STRING", "", "type the characters, Shift held where they need it, locks left alone"},
+    {"mods", "HEX", HEX, "set the lock and modifier keys to this flags byte"},
+    {"query", "", "", "ask for the flags byte (with an identify, to tell the answer)"},
+    {"expect-flags", "HEX", HEX, "ask for the flags byte; fail unless it is HEX"},
+    {"expect", "HEX...", HEX + "( +" + HEX + ")*",
+     "wait for the program to send this message; fail if not"},
+    {"expect-fcs", "N [MS]", MS + "( +" + MS + ")?",
      "fail unless N FCs came since the last check (first to last at least MS)"},
-    {"expect-no-loss", "", expectNoLoss, "fail unless every keystroke sent got its FC"},
-    {"save-counts", "FILE", saveCounts, "write the keystrokes sent and FCs received to FILE"},
-    {"raw", "HEX...", raw, "send bytes exactly as given"},
-    {"listen", "MS", listen, "print what the program sends for MS milliseconds"},
-    {"sleep", "MS", listen, "wait (printing what arrives meanwhile)"},
-    {"latency", "N", latency, "N keystrokes at random moments; print write-to-FC times"},
-    {"soak", "SECONDS", soakFor, "mixed traffic at a device's pace; print what was lost"},
-    {"flood", "MS HEX", floodWith, "send one byte at 9600 baud's line rate; count the answers"},
-    {"run", "SHELL-COMMAND", runShell, "run a command on this machine and wait for it"},
-    {"wait-file", "PATH", waitFile, "wait (up to 10 min) until PATH exists, printing what arrives"},
+    {"expect-no-loss", "", "", "fail unless every keystroke sent got its FC"},
+    {"save-counts", "FILE", ".+", "write the keystrokes sent and FCs received to FILE"},
+    {"raw", "HEX...", HEX + "( +" + HEX + ")*", "send bytes exactly as given"},
+    {"listen", "MS", MS, "print what the program sends for MS milliseconds"},
+    {"sleep", "MS", MS, "wait (printing what arrives meanwhile)"},
+    {"latency", "N", N, "N keystrokes at random moments; print write-to-FC times"},
+    {"soak", "SECONDS", N, "mixed traffic at a device's pace; print what was lost"},
+    {"flood", "MS HEX", N + " +" + HEX,
+     "send one byte at 9600 baud's line rate; count the answers"},
+    {"run", "SHELL-COMMAND", ".+", "run a command on this machine and wait for it"},
+    {"wait-file", "PATH", ".+", "wait (up to 10 min) until PATH exists, printing what arrives"},
 };
+
+std::string latency(Simulator &s, long count) {
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> pause(0, 400);
+  std::vector<double> times;
+  for (long i = 0; i < count; i++) {
+    s.waitUntil(nowUs() + pause(random) * 1000);
+    int64_t written = nowUs();
+    s.out.line(format("write-time-us %lld", rawMicroseconds()), true);
+    std::string why = s.keystroke(KEY_STROKE, F13, "F13");
+    if (!why.empty()) return why;
+    times.push_back((double)(nowUs() - written) / 1000);
+  }
+  s.out.line(
+      format("latency write->FC over %zu keystrokes: p50 %.1f ms, p99 %.1f ms, max %.1f ms",
+             times.size(), percentile(times, 0.50), percentile(times, 0.99), percentile(times, 1)),
+      true);
+  return "";
+}
+
+// Mixed traffic at a device's pace: keystrokes that wait for their FC,
+// queries, identify requests and Scroll Lock changes.
+std::string soak(Simulator &s, long seconds) {
+  std::mt19937 random(20261207);
+  std::uniform_int_distribution<int> pause(0, 300), pick(0, 9);
+  std::vector<double> latencies;
+  int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
+  bool scrollLock = false;
+  s.quiet = true;
+  for (int64_t end = nowUs() + seconds * 1000000; nowUs() < end && !stopSignal;) {
+    s.waitUntil(nowUs() + pause(random) * 1000);
+    int choice = pick(random);
+    int64_t written = nowUs();
+    if (choice < 7 && ++keys && s.keystroke(KEY_STROKE, F13, "F13").empty())
+      latencies.push_back((double)(nowUs() - written) / 1000);
+    if (choice == 7 && ++queries && s.readFlags(&flags).empty()) answered++;
+    if (choice == 8 && ++identifies && s.identify(s.timeoutMs).empty()) identities++;
+    if (choice == 9) requests++, s.setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
+  }
+  if (scrollLock) s.setFlags(0x00);
+  s.quiet = false;
+  s.out.line(
+      format("soak: %ld s, %d keystrokes, %zu FC, %zu lost; FC latency p50 %.1f ms, p99 %.1f ms; "
+             "%d queries, %d answered; %d identify, %d answered; %d flag requests",
+             seconds, keys, latencies.size(), keys - latencies.size(), percentile(latencies, 0.50),
+             percentile(latencies, 0.99), queries, answered, identifies, identities, requests),
+      true);
+  return "";
+}
+
+// One byte value, over and over, at 9600 8O1's rate, counting the answers.
+std::string flood(Simulator &s, long ms, uint8_t value) {
+  Outlet &out = s.line.toProgram;
+  long sent = 0, answers = 0;
+  std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
+  s.quiet = true;
+  for (int64_t start = nowUs(), now = start; now - start < ms * 1000 && !stopSignal;
+       now = nowUs()) {
+    // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
+    long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
+    long n = std::min(due, out.paced ? 4 - (long)out.held.size() : out.held.empty() ? due : 0);
+    if (n > 0) out.held.insert(out.held.end(), (size_t)n, value), sent += n;
+    s.waitUntil(nowUs() + 2000);
+    perSecond[std::min(perSecond.size() - 1, (size_t)((nowUs() - start) / 1000000))] +=
+        (long)s.received.size();
+    answers += (long)s.received.size();
+    s.received.clear();
+  }
+  s.quiet = false;
+  std::string line =
+      format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent, value,
+             ms, answers);
+  for (size_t i = 0; i + 1 < perSecond.size(); i++) line += format(" %ld", perSecond[i]);
+  // Paced, the program's output is taken no faster than the line carries it.
+  if (out.paced)
+    line +=
+        format("; the program's output waiting in the line: up to %zu bytes", s.line.mostWaiting);
+  s.out.line(line, true);
+  return "";
+}
+
+std::string text(Simulator &s, const std::string &arg) {
+  std::string why;
+  for (size_t i = 0; i < arg.size() && why.empty(); i++) {
+    if (!keyForChar(arg[i])->shifted) {
+      why = s.keystroke(KEY_STROKE, *keyForChar(arg[i]), arg.substr(i, 1));
+      continue;
+    }
+    // A flag request sets all eight bits: Shift goes on over the flags as
+    // they are (Num Lock and Insert left as they were), and they are put
+    // back after the characters that need it.
+    int flags;
+    if (!(why = s.readFlags(&flags)).empty()) return why;
+    s.setFlags(flags | 0x03);
+    for (; i < arg.size() && keyForChar(arg[i])->shifted && why.empty(); i++)
+      why = s.keystroke(KEY_STROKE, *keyForChar(arg[i]), arg.substr(i, 1));
+    s.setFlags(flags);
+    i--;
+  }
+  return why;
+}
+
+// A shell command, waited for in the loop, so that what the program sends
+// meanwhile is printed and a signal still ends the run.
+std::string runShell(Simulator &s, const std::string &command) {
+  s.out.write();
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGPIPE, SIG_DFL);
+    std::signal(SIGXFSZ, SIG_DFL);
+    execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0) return std::string("cannot run a shell: ") + std::strerror(errno);
+  if (s.waitUntil(INT64_MAX, [&] { return waitpid(pid, &status, WNOHANG) == pid; }))
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
+  kill(pid, SIGTERM);
+  for (int64_t until = nowUs() + 500000; waitpid(pid, &status, WNOHANG) != pid; usleep(10000))
+    if (nowUs() > until) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+  return "stopped";
+}
+
+std::string run(Simulator &s, const std::string &name, const std::string &arg) {
+  std::istringstream words(arg);
+  long a = 0, b = 0;
+  words >> a >> b;
+  Bytes bytes;
+  std::string why;
+  int flags;
+  parseHexBytes(arg, &bytes);
+  if (name == "identify") return s.identify(arg.empty() ? 30000 : a);
+  if (name == "key" || name == "syskey")
+    return s.keystroke(name == "key" ? KEY_STROKE : SYS_KEY_STROKE, *keyNamed(arg), arg);
+  if (name == "text") return text(s, arg);
+  if (name == "mods") return s.setFlags(bytes[0]);
+  if (name == "query") return s.readFlags(&flags);
+  if (name == "expect-flags" && !(why = s.readFlags(&flags)).empty()) return why;
+  if (name == "expect-flags")
+    return flags == bytes[0] ? "" : format("flags are 0x%02X, expected 0x%02X", flags, bytes[0]);
+  if (name == "expect") {
+    // The program's messages until one is exactly these bytes; the others are passed over.
+    std::string seen;
+    bool came = s.waitUntil(nowUs() + s.timeoutMs * 1000, [&] {
+      for (; !s.received.empty(); s.received.pop_front()) {
+        if (s.received.front().bytes == bytes) return s.received.pop_front(), true;
+        seen += (seen.empty() ? "" : ", ") + hex(s.received.front().bytes);
+      }
+      return false;
+    });
+    return came ? ""
+                : format("expected %s within %ld ms; the program sent %s", hex(bytes).c_str(),
+                         s.timeoutMs, seen.empty() ? "nothing" : seen.c_str());
+  }
+  if (name == "expect-fcs") {
+    s.line.turn(0);
+    std::vector<double> times(s.fcMs.begin() + (long)s.fcsChecked, s.fcMs.end());
+    s.fcsChecked = s.fcMs.size();
+    double spread = times.empty() ? 0 : times.back() - times.front();
+    if ((long)times.size() != a) return format("expected %ld FCs, %zu came", a, times.size());
+    return spread >= (double)b
+               ? ""
+               : format("%ld FCs came within %.0f ms, expected at least %ld ms apart", a, spread,
+                        b);
+  }
+  if (name == "expect-no-loss" && s.keysSent > s.keysAcked)
+    return format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
+  if (name == "save-counts") {
+    std::string counts =
+        format("keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keysSent, s.keysAcked, s.fcMs.size());
+    int fd = open(arg.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
+    if ((fd >= 0 && close(fd) != 0) || !ok)
+      return "cannot write " + arg + ": " + std::strerror(errno);
+  }
+  if (name == "raw") s.send(bytes, "raw");
+  if (name == "listen" || name == "sleep") s.waitUntil(nowUs() + a * 1000);
+  if (name == "latency") return latency(s, a);
+  if (name == "soak") return soak(s, a);
+  if (name == "flood")
+    return flood(s, a, (uint8_t)std::stoi(arg.substr(arg.rfind(' ') + 1), nullptr, 16));
+  if (name == "run") return runShell(s, arg);
+  if (name == "wait-file" &&
+      !s.waitUntil(nowUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
+    return "no file " + arg + " within 10 min";
+  return "";
+}
+
+// Checks a step and, with a simulator, runs it. A bad step is a usage error,
+// a failed one a failure; a comment or an empty line does nothing.
+Outcome step(Simulator *s, const std::string &line) {
+  std::istringstream words(line);
+  std::string name, arg;
+  words >> name;
+  std::getline(words >> std::ws, arg);
+  if (!arg.empty() && arg.back() == '\r') arg.pop_back();  // a line from Windows
+  if (name != "text") arg.erase(arg.find_last_not_of(" \t") + 1);
+  if (name.empty() || name[0] == '#') return Outcome();
+  const Verb *verb = nullptr;
+  for (const Verb &v : VERBS)
+    if (name == v.name) verb = &v;
+  std::string why = !verb ? "unknown command '" + name + "'" : "";
+  for (char c : name == "text" ? arg : "")
+    if (!keyForChar(c)) why = format("no key types '%c'", c);
+  bool bad = !verb || (name == "text" ? arg.empty()
+                       : verb->pattern.empty() && !verb->arguments.empty()
+                           ? !keyNamed(arg)
+                           : !std::regex_match(arg, std::regex(verb->pattern)));
+  if (why.empty() && bad)
+    why = name + " takes " + (verb->arguments.empty() ? "no argument" : verb->arguments);
+  if (!why.empty()) return usage("'" + line + "': " + why);
+  if (!s) return Outcome();
+  why = run(*s, name, arg);
+  if (stopSignal) why = format("stopped (%s) during '%s'", strsignal(stopSignal), line.c_str());
+  return why.empty() ? Outcome() : failure(why);
+}
+
+// The next line of standard input, waited for in the loop; false at its end.
+bool nextLine(Simulator &s, std::string *line) {
+  static std::string buffer;
+  static bool ended = false;
+  for (;;) {
+    size_t end = buffer.find('\n');
+    if (end != std::string::npos || (ended && !buffer.empty())) {
+      *line = buffer.substr(0, end);
+      buffer.erase(0, end == std::string::npos ? end : end + 1);
+      return true;
+    }
+    pollfd p = {STDIN_FILENO, POLLIN, 0};
+    if (ended || !s.waitUntil(
+                     INT64_MAX, [&] { return poll(&p, 1, 0) > 0; }, STDIN_FILENO))
+      return false;
+    char chunk[4096];
+    ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n > 0) buffer.append(chunk, (size_t)n);
+    ended = n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN);
+  }
+}
 }  // namespace
 
-bool runCommand(Session &s, const std::string &line) {
-  std::string verb, arg;
-  splitFirst(line, &verb, &arg);
-  if (verb.empty() || verb[0] == '#') return true;
-  for (const ScriptCommand &c : COMMANDS)
-    if (verb == c.name) return c.action(s, arg);
-  return fail("unknown command '" + verb + "'");
+std::string stepHelp() {
+  std::string help;
+  for (const Verb &v : VERBS)
+    help += format("  %-21s%s\n", (v.name + (v.arguments.empty() ? "" : " ") + v.arguments).c_str(),
+                   v.help.c_str());
+  return help;
 }
 
-void printCommandHelp(std::FILE *out) {
-  for (const ScriptCommand &c : COMMANDS) {
-    std::string usage = std::string(c.name) + (*c.arguments ? " " : "") + c.arguments;
-    std::fprintf(out, "  %-21s%s\n", usage.c_str(), c.help);
+Outcome runScript(const Options &o) {
+  for (const std::string &line : o.steps) {
+    Outcome checked = step(nullptr, line);
+    if (checked.code != EXIT_PASSED) return checked;
   }
+  Transcript out;
+  Outcome result;
+  {
+    ProgramPort port;
+    std::string why;
+    if (!port.make(o.link, false, &why)) return usage(why);
+    Simulator s(port, out, o.lineRate, o.timeoutMs);
+    out.line(
+        "device: " + o.link + " -> " + port.slave() + (o.lineRate ? " (paced as 9600 8O1)" : ""),
+        true);
+    for (size_t i = 0; i < o.steps.size() && result.code == EXIT_PASSED; i++)
+      result = step(&s, o.steps[i]);
+    for (std::string line; o.fromStdin && result.code == EXIT_PASSED && nextLine(s, &line);) {
+      result = step(&s, line);
+      if (result.code == EXIT_PASSED) out.line("step done: " + line, true);
+    }
+    if (result.code == EXIT_PASSED && stopSignal)
+      result = failure(format("stopped (%s) waiting for a step", strsignal(stopSignal)));
+    if (result.code == EXIT_PASSED && !(why = s.drain()).empty()) result = failure(why);
+  }  // the link goes before the wait for standard output
+  std::string troubles = out.finish();
+  if (!troubles.empty())
+    result = {result.code ? result.code : EXIT_FAILED,
+              result.why + (result.why.empty() ? "" : "\n") + troubles};
+  return result;
 }
 
 }  // namespace device

@@ -1,5 +1,4 @@
 """Keystrokes and the lock and modifier keys, as a device asks for them."""
-import pytest
 
 from wine_env import wait_until
 
@@ -89,8 +88,6 @@ def test_capital_letter_recipes_with_num_lock_on(polling, key_target):
         all_locks_off(d)
 
 
-@pytest.mark.xfail(strict=True, reason="the device tool's text command asks for Shift with "
-                   "absolute requests (03, then 00), which turn Num Lock off")
 def test_device_tools_text_leaves_num_lock_on(polling, key_target):
     d, run = polling
     key_target.start()

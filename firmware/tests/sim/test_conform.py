@@ -33,7 +33,7 @@ def test_conform_passes_every_rule(tmp_path):
         print(run.stdout, run.stderr)
         grades = re.findall(r"^(PASS|FAIL|NOT GRADED)  (\S+):", run.stdout, re.M)
         assert [rule for _, rule in grades] == ["forms", "header-bit7", "data-bit7", "gaps",
-                                                "waits-for-fc", "withheld-fc", "reopen"]
+                                                "waits-for-fc", "withheld-fc", "reopen", "query-flood"]
         assert all(grade == "PASS" for grade, _ in grades), run.stdout
         assert run.returncode == 0
     finally:

@@ -1,0 +1,250 @@
+// The tool as a device builder runs it, on pty pairs: clear errors that
+// change nothing, steps from standard input as they arrive, capitals typed
+// without upsetting the lock keys, and a conformance run of the simulator.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <dirent.h>
+
+#include <functional>
+#include <set>
+
+#include "messages.h"
+#include "tool_process.h"
+
+namespace {
+
+using tool::Bytes;
+using tool::DevicePort;
+using tool::Folder;
+using tool::Tool;
+
+std::set<std::string> names(const std::string &folder) {
+  std::set<std::string> all;
+  DIR *dir = opendir(folder.c_str());
+  for (dirent *e; dir && (e = readdir(dir));) all.insert(e->d_name);
+  if (dir) closedir(dir);
+  return all;
+}
+
+// Bad options, a port that can never open, a link or a file that is not the
+// tool's to take, a bad step: one line, exit 2, and nothing changed.
+TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
+  Folder folder;
+  DevicePort device;
+  std::ofstream(folder / "file") << "not a port\n";
+  mkdir((folder / "folder").c_str(), 0755);
+  mkfifo((folder / "fifo").c_str(), 0644);
+  symlink(device.slave.c_str(), (folder / "live").c_str());  // a live pty: another tap's
+  const std::string com1 = folder / "com1", e = "talliver-device: ", help = "; see --help\n",
+                    only = "; only a link to a pty that has gone is replaced";
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"tap", "--port", "/dev/null", "--link", com1},
+       "--port /dev/null is not a serial port: Inappropriate ioctl for device"},
+      {{"tap", "--port", device.slave, "--link", com1, "--seconds", "5x"},
+       "--seconds 5x: not a whole number of seconds from 1 to 31622400"},
+      {{"tap", "--port", com1, "--link", com1}, "--port and --link name one path"},
+      {{"conform", "--port", folder / "absent", "--log", folder / "file"},
+       "--port " + (folder / "absent") + ": No such file or directory"},
+      {{"tap", "--port", device.slave, "--link", folder / "file", "--log", folder / "new.log"},
+       "--link " + (folder / "file") + " is a file" + only},
+      {{"tap", "--port", device.slave, "--link", folder / "live", "--record", folder / "new"},
+       "--link " + (folder / "live") + " is a link to " + device.slave +
+           ", a pty in use (another tap's or simulator's?)" + only},
+      {{"tap", "--port", device.slave, "--link", com1, "--log", folder / "file", "--record",
+        folder / "file"},
+       "--record " + (folder / "file") + ": the same file as --log"},
+      {{"tap", "--port", device.slave, "--link", com1, "--record", folder / "fifo"},
+       "--record " + (folder / "fifo") + ": a FIFO that nobody reads"},
+      {{"conform", "--port", device.slave, "--log", device.slave},
+       "--log " + device.slave + ": the device's own port"},
+      {{"--link", com1, "key a", "sleep 5x"}, "'sleep 5x': sleep takes MS"},
+      {{"--link", com1, "frobnicate"}, "'frobnicate': unknown command 'frobnicate'"},
+      {{"grade", folder / "absent"},
+       (folder / "absent") + ": cannot read it: No such file or directory"},
+  };
+  const std::set<std::string> before = names(folder.path);
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.second);
+    Tool tool(folder, row.first);
+    EXPECT_EQ(tool.waitExit(3000), 2);
+    EXPECT_EQ(tool.errors(), e + row.second + help);
+    std::set<std::string> now = names(folder.path);
+    now.erase("stdout"), now.erase("stderr");
+    EXPECT_EQ(now, before) << "nothing made, nothing removed";
+  }
+  EXPECT_EQ(tool::readFile(folder / "file"), "not a port\n");
+}
+
+// The program's side as the program behaves: a poll cycle takes every
+// message that waits but ends at a keystroke; a flag request sets all eight
+// bits, pressing each lock key whose bit differs; a query answers the flags
+// as they are. Its key monitor (its own window has the focus) sends what it
+// saw of a cycle's keys only after the cycle, at the latest right before the
+// next answer.
+struct ProgramModel {
+  int fd = -1;
+  uint8_t locks = 0x20, reported = 0x20;  // Num Lock on
+  bool shift = false;
+  std::vector<std::pair<int, bool>> typed;  // each key's vk, and whether Shift was down
+  Bytes earlier, thisCycle;                 // what the monitor has yet to send
+  device::Decoder decoder;
+  std::vector<uint8_t> waiting;
+
+  uint8_t flags() const { return (uint8_t)(locks | (shift ? 0x03 : 0)); }
+  void send(const Bytes &bytes) {
+    tool::write(fd, earlier);
+    earlier.clear();
+    tool::write(fd, bytes);
+  }
+  void report() {
+    if (flags() != reported)
+      reported = flags(), thisCycle.insert(thisCycle.end(), {0x88, 0, reported});
+  }
+  void cycle() {
+    earlier.insert(earlier.end(), thisCycle.begin(), thisCycle.end());
+    thisCycle.clear();
+    while (!waiting.empty()) {
+      uint8_t byte = waiting.front();
+      waiting.erase(waiting.begin());
+      auto m = decoder.feed(byte);
+      if (!m) continue;
+      if (m->command == device::MODIFIER_FLAGS) {
+        uint8_t now = flags();
+        for (int bit = 7; bit >= 0; bit--) {
+          uint8_t mask = (uint8_t)(1 << bit);
+          if ((m->data2 & mask) == (now & mask)) continue;
+          if (bit >= 4) locks ^= mask;
+          if (bit <= 1) shift = m->data2 & mask;
+        }
+        report();
+      }
+      if (m->command == device::QUERY_FLAGS) send({0x88, 0x00, flags()});
+      if (m->command == device::IDENTIFY) send({0x98, 0x02, 0x22});
+      if (device::isKeystroke(m->command)) {
+        typed.push_back({m->data2, shift});
+        send({0xFC});
+        thisCycle.insert(thisCycle.end(), m->bytes.begin(), m->bytes.end());  // the echo
+        return;
+      }
+    }
+  }
+  // Serves the port until `done` holds, for up to `ms`.
+  bool serve(int ms, const std::function<bool()> &done) {
+    return tool::within(ms, [&] {
+      tool::drain(fd, &waiting);
+      cycle();
+      return done();
+    });
+  }
+};
+
+// With Num Lock on, capitals typed with Shift over the flags as they are:
+// Num Lock stays on. And the answer to a query is told from a flags report
+// the monitor sends unasked just before it.
+TEST(ToolTest, TextTypesCapitalsOverTheFlagsAsTheyAre) {
+  Folder folder;
+  Tool device(folder, {"--link", folder / "com1", "text Hi There", "mods 60", "sleep 100",
+                       "mods 20", "expect-flags 20"});
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+  ProgramModel program;
+  program.fd = tool::openAsProgram(folder / "com1", true);
+  program.serve(10000, [&] { return device.waitExit(0) != Tool::RUNNING; });
+  EXPECT_EQ(device.waitExit(0), 0) << device.errors();
+  std::vector<std::pair<int, bool>> expected = {{'H', true},  {'I', false}, {' ', false},
+                                                {'T', true},  {'H', false}, {'E', false},
+                                                {'R', false}, {'E', false}};
+  EXPECT_EQ(program.typed, expected);
+  EXPECT_EQ(program.flags(), 0x20) << "Num Lock on, Shift up";
+  close(program.fd);
+}
+
+// A flood sends its byte no faster than 9600 8O1 carries it, and counts the answers.
+TEST(ToolTest, AFloodSendsItsByteAtTheLinesRate) {
+  Folder folder;
+  Tool device(folder, {"--link", folder / "com1", "flood 500 0xCC"});
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+  ProgramModel program;
+  program.fd = tool::openAsProgram(folder / "com1", true);
+  program.serve(5000, [&] { return device.waitExit(0) != Tool::RUNNING; });
+  EXPECT_EQ(device.waitExit(0), 0) << device.errors();
+  long sent = 0, answers = 0;
+  std::sscanf(device.output().c_str(), "%*[^\n]\nflood: %ld bytes of 0xCC in 500 ms, %ld answers",
+              &sent, &answers);
+  EXPECT_TRUE(sent > 100 && sent <= 437) << device.output();
+  EXPECT_TRUE(answers <= sent && answers > sent - 10) << "the last answers come after its end";
+  close(program.fd);
+}
+
+// Paced, a burst after a pause leaves at the line's pace too: an idle line
+// saves up no time. (A lower bound only: a busy machine can only stretch it.)
+TEST(ToolTest, LineRatePacesEveryBurst) {
+  Folder folder;
+  std::string burst = "raw";
+  for (int i = 0; i < 200; i++) burst += " CC";
+  Tool device(folder, {"--link", folder / "com1", "--line-rate", burst, "sleep 400", burst});
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+  int program = tool::openAsProgram(folder / "com1", true);
+  std::vector<tool::Clock::time_point> came;
+  tool::within(5000, [&] {
+    Bytes got;
+    tool::drain(program, &got);
+    came.insert(came.end(), got.size(), tool::Clock::now());
+    return came.size() >= 400;
+  });
+  ASSERT_EQ(came.size(), 400u);
+  EXPECT_GE(came[399] - came[200], std::chrono::milliseconds(199 * 1146 / 1000 - 10));
+  close(program);
+}
+
+// With "-", each step runs as its line arrives and "step done: STEP"
+// follows it; a step that fails ends the run with its reason (exit 1), a
+// bad one as a usage error (exit 2).
+TEST(ToolTest, StepsFromStandardInputRunAsTheyArrive) {
+  Folder folder;
+  Tool device(folder, {"--link", folder / "com1", "--timeout", "500", "-"}, Tool::PIPE, 0, true);
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+  ProgramModel program;
+  program.fd = tool::openAsProgram(folder / "com1", true);
+  device.input("identify 2000\n");
+  ASSERT_TRUE(program.serve(5000, [&] { return tool::has(device.output(), "step done"); }));
+  std::string out = device.output();
+  EXPECT_LT(out.find("<- 98 02 22"), out.find("step done: identify 2000\n")) << out;
+  device.input("key a\nexpect 98 02 22\nkey b\n");
+  program.serve(5000, [&] { return device.waitExit(0) != Tool::RUNNING; });
+  EXPECT_EQ(device.waitExit(0), 1);
+  EXPECT_TRUE(tool::has(device.output(), "step done: key a\n"));
+  EXPECT_FALSE(tool::has(device.output(), "key b"));
+  EXPECT_EQ(device.errors(),
+            "talliver-device: expected 98 02 22 within 500 ms; the program sent nothing\n");
+  EXPECT_FALSE(tool::exists(folder / "com1"));
+  close(program.fd);
+
+  Tool bad(folder, {"--link", folder / "com1", "-"}, Tool::PIPE, 0, true);
+  bad.input("sleep 5x\n");
+  EXPECT_EQ(bad.waitExit(3000), 2);
+  EXPECT_TRUE(tool::has(bad.errors(), "'sleep 5x': sleep takes MS")) << bad.errors();
+}
+
+// The simulator's soak against a conformance run: every rule passes on
+// evidence (the withheld FC and the reopen included), and its record,
+// graded again, gives the same lines.
+TEST(ToolTest, ConformGradesTheSimulatorAndItsRecordTheSame) {
+  Folder folder;
+  DevicePort port;
+  Tool device(folder, {"--link", folder / "device", "--timeout", "2200", "soak 9"});
+  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "device"); }));
+  // The simulator's pty stands in for the device's adapter.
+  Folder other;
+  Tool conform(other, {"conform", "--port", folder / "device", "--seconds", "8", "--log",
+                       other / "log", "--record", other / "record"});
+  EXPECT_EQ(conform.waitExit(10000), 0) << conform.output() << conform.errors();
+  EXPECT_TRUE(tool::has(conform.output(), "\n8 passed, 0 failed, 0 not graded\n"));
+  Tool grade(other, {"grade", other / "record"});
+  EXPECT_EQ(grade.waitExit(5000), 0);
+  std::string live = tool::readFile(other / "log"), again = grade.output();
+  EXPECT_EQ(again.substr(again.find('\n')), live.substr(live.find('\n')));
+  device.signal(SIGTERM);
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+#include "line.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace device {
+
+namespace {
+const std::string ONLY = "; only a link to a pty that has gone is replaced";
+
+std::string linkTarget(const std::string &link) {
+  char target[4096];
+  ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  return n < 0 ? "" : std::string(target, (size_t)n);
+}
+
+std::string cannotMake(const std::string &link, int error) {
+  if (error != ENOENT && error != ENOTDIR)
+    return link + ": cannot make a link there: " + std::strerror(error);
+  size_t slash = link.rfind('/');
+  return link + ": the folder " +
+         (slash == std::string::npos ? "."
+          : slash == 0               ? "/"
+                                     : link.substr(0, slash)) +
+         " does not exist";
+}
+
+// The tool often runs as root (serial ports need it), so it is careful with
+// the path: it makes the link where nothing is, replaces only a link to a
+// pty that has gone (a pty's node goes with its master), and refuses
+// anything else, a live tap's link included.
+bool pointLink(const std::string &link, const std::string &target, std::string *why) {
+  struct stat st;
+  if (lstat(link.c_str(), &st) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR)
+      return *why = link + ": " + std::strerror(errno), false;
+    // symlink() itself refuses to replace what may have appeared meanwhile.
+    return symlink(target.c_str(), link.c_str()) == 0 || (*why = cannotMake(link, errno), false);
+  }
+  std::string old = linkTarget(link);
+  if (!S_ISLNK(st.st_mode))
+    *why = link +
+           (S_ISDIR(st.st_mode)   ? " is a folder"
+            : S_ISREG(st.st_mode) ? " is a file"
+                                  : " is not a link") +
+           ONLY;
+  else if (old.compare(0, 9, "/dev/pts/") != 0)
+    *why = link + " is a link to " + old + ", not to a pty" + ONLY;
+  else if (stat(link.c_str(), &st) == 0)
+    *why = link + " is a link to " + old + ", a pty in use (another tap's or simulator's?)" + ONLY;
+  if (!why->empty()) return false;
+  // Replaced in one step, so that a program never finds it missing; a file
+  // that happens to have the temporary's name is never touched.
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::string temporary = link + format(".new-%d-%d", (int)getpid(), attempt);
+    if (symlink(target.c_str(), temporary.c_str()) != 0) {
+      if (errno == EEXIST) continue;
+      return *why = cannotMake(link, errno), false;
+    }
+    if (rename(temporary.c_str(), link.c_str()) == 0) return true;
+    *why = link + ": cannot replace the link: " + std::strerror(errno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return *why = link + ": no free temporary name beside it", false;
+}
+}  // namespace
+
+size_t Pace::due(int64_t now, size_t waiting) {
+  if (waiting == 0) return idle = true, 0;
+  if (idle) startUs = std::max(startUs, (double)now), idle = false;
+  return (double)now < startUs
+             ? 0
+             : std::min(waiting, (size_t)std::floor(((double)now - startUs) / LINE_BYTE_US));
+}
+
+bool Outlet::write(int64_t now) {
+  while (fd >= 0 && !held.empty()) {
+    size_t due = paced ? pace.due(now, held.size()) : held.size();
+    ssize_t n = due == 0 ? 0 : ::write(fd, held.data(), due);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    if (n < 0 && refusedSinceUs < 0) refusedSinceUs = now;
+    if (n <= 0) return true;
+    held.erase(held.begin(), held.begin() + n);
+    if (paced) pace.took((size_t)n);
+    wroteUs = now;
+    refusedSinceUs = (size_t)n < due ? now : -1;
+    if ((size_t)n < due) return true;
+  }
+  if (held.empty()) pace.idle = true;  // an idle line saves up no time
+  return true;
+}
+
+Bytes Outlet::giveUp() {
+  Bytes bytes;
+  bytes.swap(held);
+  pace.idle = true;
+  return bytes;
+}
+
+bool deliver(Outlet &to, View &view, Side from, const char *side) {
+  int64_t now = nowUs();
+  if (!to.write(now)) return false;
+  if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.held.size() > (1 << 20)) {
+    if (!to.stalled)
+      view.event(stampUs(), "stalled",
+                 format("the %s is not taking bytes: it took nothing for 2 s, or fell 1 MiB "
+                        "behind; what it does not take is dropped",
+                        side));
+    to.stalled = true;
+    Bytes gone = to.giveUp();
+    to.droppedInStall += (long)gone.size();
+    view.lost(from, gone, stampUs(), format("lost: the %s did not take them in time", side));
+  } else if (to.stalled && to.refusedSinceUs < 0) {
+    view.event(
+        stampUs(), "taking",
+        format("the %s takes bytes again; %ld were dropped meanwhile", side, to.droppedInStall));
+    to.stalled = false;
+    to.droppedInStall = 0;
+  }
+  return true;
+}
+
+ProgramPort::~ProgramPort() {
+  if (!link_.empty() && linkTarget(link_) == slave_) unlink(link_.c_str());
+  if (keeper_ >= 0) close(keeper_);
+  if (master_ >= 0) close(master_);
+}
+
+bool ProgramPort::make(const std::string &link, bool raw, std::string *why) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios tio;
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+      tcgetattr(master_, &tio) != 0)
+    return *why = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno), false;
+  slave_ = ptsname(master_);
+  if (raw) {
+    // A serial port passes every byte as it comes, set up or not.
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  } else {
+    // A serial line neither echoes nor gathers lines, and has no signal
+    // characters (one would flush what waits for the program); the rest
+    // (XON/XOFF among them) stays as a fresh pty has it: passing every byte
+    // is the program's job, and a program that forgets to is caught.
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG);
+  }
+  tcsetattr(master_, TCSANOW, &tio);
+  // Run with sudo, the pty belongs to the user who ran it, whose own Wine can then open it.
+  const char *uid = getenv("SUDO_UID"), *gid = getenv("SUDO_GID");
+  bool forUser = geteuid() == 0 && uid && gid;
+  if (forUser) (void)!chown(slave_.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
+  keeper_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // The tap's, once opened and closed, has the master report a hang-up for
+  // as long as nobody holds it: that is how the tap sees the program.
+  if (raw) close(keeper_), keeper_ = -1;
+  why->clear();
+  if (!pointLink(link, slave_, why)) return *why = "--link " + *why, false;
+  link_ = link;
+  if (forUser) (void)!lchown(link.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
+  return true;
+}
+
+bool ProgramPort::held() const {
+  pollfd p = {master_, 0, 0};
+  poll(&p, 1, 0);
+  return !(p.revents & POLLHUP);
+}
+
+int ProgramPort::unread() const {
+  int fd = keeper_ >= 0 ? keeper_ : ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), n = 0;
+  if (fd < 0 || ioctl(fd, FIONREAD, &n) != 0) n = 0;
+  if (fd >= 0 && fd != keeper_) close(fd);
+  return n;
+}
+
+Bytes ProgramPort::takeUnread() {
+  Bytes bytes;
+  int slave = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  pollfd p = {slave, POLLIN, 0};
+  do {  // bytes still on their way inside the pty follow within moments
+    uint8_t buffer[4096];
+    for (ssize_t n; slave >= 0 && (n = ::read(slave, buffer, sizeof buffer)) > 0;)
+      bytes.insert(bytes.end(), buffer, buffer + n);
+  } while (slave >= 0 && poll(&p, 1, SETTLE_US / 1000) > 0 && (p.revents & POLLIN));
+  if (slave >= 0) tcflush(slave, TCIFLUSH), close(slave);
+  return bytes;
+}
+
+SerialPort::Opened SerialPort::open(std::string *why) {
+  close();
+  // Non-blocking, so that neither opening nor reading waits on a modem line.
+  fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int error = errno;
+  *why = path_ + ": " + std::strerror(error);
+  // An adapter's node appears when it is plugged in; another program may have it for now.
+  if (fd_ < 0)
+    return error == ENOENT || error == ENODEV || error == ENXIO || error == EBUSY || error == EIO
+               ? ABSENT
+               : REFUSED;
+  termios tio;
+  if (tcgetattr(fd_, &tio) != 0)
+    return *why = path_ + " is not a serial port: " + std::strerror(errno), close(), REFUSED;
+  cfmakeraw(&tio);  // 8 bits, no echo, no line editing, no stripping, no XON/XOFF
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | IGNBRK | BRKINT | ISTRIP);
+  tio.c_iflag |= INPCK | PARMRK;               // line errors come marked
+  tio.c_cflag &= ~(CSTOPB | CRTSCTS | HUPCL);  // 1 stop bit; no hang-up on close
+  tio.c_cflag |= CLOCAL | CREAD | PARENB | PARODD;
+  tio.c_cc[VMIN] = tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, B9600);
+  cfsetospeed(&tio, B9600);
+  // A pseudo-terminal drops the parity setting and then refuses the whole
+  // call when nothing else changed; what took is read back.
+  bool set = tcsetattr(fd_, TCSANOW, &tio) == 0;
+  if (!set) tio.c_cflag &= ~(PARENB | PARODD), set = tcsetattr(fd_, TCSANOW, &tio) == 0;
+  if (!set)
+    return *why = path_ + ": cannot set 9600 8O1 raw: " + std::strerror(errno), close(), REFUSED;
+  note_ = tcgetattr(fd_, &tio) != 0 || !(tio.c_cflag & PARENB)
+              ? "the port took no parity setting (a pseudo-terminal has none)"
+              : "";
+  marked_ = 0;
+  return OPEN;
+}
+
+void SerialPort::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void SerialPort::unmark(uint8_t byte, std::vector<Byte> *out) {
+  if (marked_ == 0 && byte == 0xFF) return (void)(marked_ = 1);
+  if (marked_ == 0) return out->push_back({Byte::DATA, byte});
+  if (marked_ == 2) return marked_ = 0, out->push_back({byte ? Byte::BAD : Byte::BREAK, byte});
+  if (byte == 0x00) return (void)(marked_ = 2);
+  // FF FF is one data byte FF. Anything else after FF is no mark the driver
+  // makes: FF was a plain byte, and this one starts afresh.
+  marked_ = 0;
+  out->push_back({Byte::DATA, 0xFF});
+  if (byte != 0xFF) unmark(byte, out);
+}
+
+Bytes Line::readProgram(bool all) {
+  int waiting = 0;
+  if (ioctl(program->fd(), FIONREAD, &waiting) != 0) waiting = 0;
+  mostWaiting = std::max(mostWaiting, (size_t)waiting);
+  size_t take = paced && !all ? drain.due(nowUs(), (size_t)waiting) : (size_t)waiting;
+  Bytes bytes(take);
+  ssize_t n = take > 0 ? ::read(program->fd(), bytes.data(), take) : 0;
+  bytes.resize(n > 0 ? (size_t)n : 0);
+  if (paced) drain.took(bytes.size());
+  return bytes;
+}
+
+void Line::turn(int64_t untilUs, int alsoFd) {
+  int64_t now = nowUs();
+  bool drainWaits = paced && !drain.idle, atProgram = program && held;
+  std::vector<pollfd> fds = {
+      {atProgram ? program->fd() : -1,
+       (short)((drainWaits ? 0 : POLLIN) | (toProgram.refused() ? POLLOUT : 0)), 0},
+      {device ? device->fd() : -1, (short)(POLLIN | (toDevice.refused() ? POLLOUT : 0)), 0},
+      {alsoFd, POLLIN, 0}};
+  out.pollFds(&fds);
+  int64_t pacedUs =
+      toProgram.paced && !toProgram.held.empty() ? toProgram.pace.nextUs() : INT64_MAX;
+  int64_t waitUs = std::max<int64_t>(
+      0, std::min({untilUs, now + 20000, pacedUs, drainWaits ? drain.nextUs() : INT64_MAX}) - now);
+  timespec wait = {(time_t)(waitUs / 1000000), (long)(waitUs % 1000000) * 1000};
+  ppoll(fds.data(), fds.size(), &wait, nullptr);
+
+  if (device && device->isOpen() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+    std::vector<SerialPort::Byte> got;
+    uint8_t buffer[512];
+    ssize_t n, total = 0;
+    while ((n = ::read(device->fd(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+      for (ssize_t i = 0; i < n; i++) total++, device->unmark(buffer[i], &got);
+    // A raw port with nothing more reads 0 bytes; one said to be readable that
+    // gave nothing at all has hung up. An error (EIO, unplugged): gone.
+    bool gone = n < 0 ? errno != EAGAIN : total == 0;
+    if (!got.empty()) fromDevice(got);
+    if (gone) deviceGone();
+  }
+  if (atProgram) {
+    Bytes bytes = readProgram(false);
+    if (!bytes.empty()) fromProgram(bytes);
+    // A pty keeps the parity a program set, and Wine then refuses the next
+    // program's line settings as changing nothing: cleared, the port can be
+    // closed and opened again.
+    termios tio;
+    if (tcgetattr(program->fd(), &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
+      tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program->fd(), TCSANOW, &tio);
+  }
+  toProgram.write(nowUs());
+  out.write();
+}
+
+}  // namespace device

@@ -1,0 +1,166 @@
+#include "view.h"
+
+#include <map>
+
+namespace device {
+
+namespace {
+// The bytes a "dropped" or "lost" entry carries at most, so that a record
+// line stays short enough for a pipe to take it whole.
+const size_t ENTRY_BYTES = 256;
+
+// The events the view words itself; the others carry their own words.
+const std::map<std::string, std::string> WORDED = {
+    {"program-open", "the program opened its port; the rules start over"},
+    {"program-closed", "the program closed its port"},
+    {"port-open", "port open again"},
+    {"port-closed", "port closed for 1 s, as when the program restarts"},
+    {"withhold", "FC withheld for 2 s"},
+    {"release", "FC sent after being withheld"}};
+
+std::string said(const Sighting &w) { return std::string(ruleName(w.rule)) + ": " + w.evidence; }
+}  // namespace
+
+bool knownEvent(const std::string &name) {
+  return WORDED.count(name) || name == "device-open" || name == "device-waiting" ||
+         name == "device-gone" || name == "stalled" || name == "taking" || name == "prompt";
+}
+
+void View::take(const Sightings &batch, std::vector<Message> *done) {
+  Entry pending;  // a message, waiting for the warnings about it that follow it
+  for (const Sighting &s : batch) {
+    // A conformance run answers late on purpose (the withheld FC): not the device's doing.
+    if (judge_ && s.isWarning && s.rule == Rule::NoFc) continue;
+    if (judge_) judge_->sighting(s);
+    if (s.isWarning) {
+      out_.line(transcriptLine(s.atUs, "!!", "", "warning " + said(s)));
+      if (pending.event.empty()) pending = {s.atUs, "warning", "device"};
+      pending.warnings.push_back(said(s));
+      if (pending.event == "warning") out_.record(pending), pending = Entry();
+      continue;
+    }
+    if (!pending.event.empty()) out_.record(pending);
+    bool fromDevice = s.side == Side::Device;
+    pending = {s.byteUs.front(), "message", sideName(s.side),
+               s.message.bytes,  s.byteUs,  describe(s.message, fromDevice)};
+    out_.line(transcriptLine(s.byteUs.back(), fromDevice ? "->" : "<-", hex(s.message.bytes),
+                             pending.meaning));
+    if (done) done->push_back(s.message);
+  }
+  if (!pending.event.empty()) out_.record(pending);
+}
+
+std::vector<Message> View::bytes(Side side, const Bytes &bytes, int64_t us) {
+  std::vector<Message> done;
+  relayed_[(int)side] += (long)bytes.size();
+  for (uint8_t b : bytes) take(watch_.feed(side, b, us), &done);
+  return done;
+}
+
+void View::lineError(bool isBreak, uint8_t byte, int64_t us) {
+  Sightings batch = watch_.lineError(isBreak, byte, us);
+  Sighting error = batch.back();
+  batch.pop_back();
+  take(batch);
+  if (judge_) judge_->sighting(error);
+  out_.line(transcriptLine(us, "!!", "", "warning " + said(error)));
+  out_.record({us,
+               isBreak ? "break" : "parity-error",
+               "device",
+               {byte},
+               {},
+               error.evidence,
+               {said(error)}});
+}
+
+void View::lost(Side from, const Bytes &bytes, int64_t us, const std::string &why, bool dropped) {
+  if (bytes.empty()) return;
+  advance(us);
+  if (dropped && droppedSinceOpen_ == 0)
+    out_.line(transcriptLine(us, "==", "",
+                             "no program holds the port: bytes from the device are dropped, as a "
+                             "closed port drops them"));
+  (dropped ? dropped_ : lost_[(int)from]) += (long)bytes.size();
+  if (dropped) droppedSinceOpen_ += (long)bytes.size();
+  for (size_t at = 0; at < bytes.size(); at += ENTRY_BYTES)
+    out_.record({us,
+                 dropped ? "dropped" : "lost",
+                 sideName(from),
+                 Bytes(bytes.begin() + (long)at,
+                       bytes.begin() + (long)std::min(bytes.size(), at + ENTRY_BYTES)),
+                 {},
+                 why});
+}
+
+void View::restart() {
+  for (Side side : {Side::Device, Side::Program}) {
+    const Watch::Open &open = watch_.open(side);
+    if (!open.bytes.empty())
+      out_.record({open.byteUs.front(), "partial", sideName(side), open.bytes, open.byteUs,
+                   "a message begun and never ended"});
+  }
+  take(watch_.restart());
+}
+
+void View::event(int64_t us, const std::string &name, const std::string &given, bool marks) {
+  advance(us);
+  auto worded = WORDED.find(name);
+  std::string text = worded == WORDED.end() ? given : worded->second;
+  if (name == "program-open" || name == "program-closed" || name == "port-open") restart();
+  if (name == "program-open" && droppedSinceOpen_ > 0)
+    text += format(" (%ld bytes from the device were dropped before)", droppedSinceOpen_);
+  if (name == "program-open") droppedSinceOpen_ = 0;
+  if (judge_) judge_->event(name, us, !watch_.open(Side::Device).bytes.empty());
+  marks_ = marks_ || marks;
+  out_.line(transcriptLine(us, "==", "", text));
+  Entry e = {us, name, "", {}, {}, text};
+  e.marksLineErrors = marks;
+  out_.record(e);
+}
+
+void View::advance(int64_t us) { take(watch_.advance(us)); }
+
+int View::end(int64_t us) {
+  advance(us);
+  restart();  // for what it records of messages never ended
+  out_.record({us, "end"});
+  const char *p = mode_.c_str();
+  auto say = [&](const std::string &line) { out_.line(line, true); };
+  int warnings = 0;
+  for (int r = 0; r < (int)Rule::COUNT; r++) warnings += watch_.warnings((Rule)r);
+  if (!judge_) {
+    say(format("%s: %.1f s, %d messages from the device, %d from the program", p, (double)us / 1e6,
+               watch_.messages(Side::Device), watch_.messages(Side::Program)));
+    std::string counts = format("%s: warnings:", p);
+    for (int r = 0; r < (int)Rule::COUNT; r++)
+      counts += format(" %s %d", ruleName((Rule)r), watch_.warnings((Rule)r));
+    say(counts);
+    const std::vector<double> &fc = watch_.fcLatenciesMs();
+    say(format("%s: FC latency over %zu keystrokes: p50 %.1f ms, p99 %.1f ms", p, fc.size(),
+               percentile(fc, 0.50), percentile(fc, 0.99)));
+    int parity = watch_.warnings(Rule::ParityError), breaks = watch_.warnings(Rule::LineBreak);
+    say(!marks_ ? format("%s: line errors: not checked: the port took no parity setting (a "
+                         "pseudo-terminal has none)",
+                         p)
+        : parity + breaks == 0
+            ? format("%s: line errors: none", p)
+            : format("%s: line errors: %d parity or framing error%s, %d break%s: is the device "
+                     "at 9600 8O1?",
+                     p, parity, parity == 1 ? "" : "s", breaks, breaks == 1 ? "" : "s"));
+  }
+  say(
+      format("%s: bytes from the device: %ld read, %ld delivered, %ld dropped while no program "
+             "held the port, %ld the program did not take",
+             p, relayed_[0] + dropped_, relayed_[0] - lost_[0], dropped_, lost_[0]));
+  say(format("%s: bytes from the program: %ld read, %ld delivered, %ld the device did not take", p,
+             relayed_[1], relayed_[1] - lost_[1], lost_[1]));
+  if (!judge_) return warnings > 0 ? EXIT_FAILED : EXIT_PASSED;
+  int kinds[3] = {0, 0, 0};
+  for (const Grade &g : judge_->grades()) say(gradeLine(g)), kinds[g.kind]++;
+  say(format("%d passed, %d failed, %d not graded", kinds[0], kinds[1], kinds[2]));
+  return kinds[Grade::FAIL]         ? EXIT_FAILED
+         : kinds[Grade::NOT_GRADED] ? EXIT_NOT_GRADED
+                                    : EXIT_PASSED;
+}
+
+}  // namespace device

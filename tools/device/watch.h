@@ -1,0 +1,87 @@
+// Watching a conversation on the line from outside: both byte streams split
+// into messages as the program splits them, each byte with its time, and the
+// device's side checked against the rules of the line. Times are given by
+// the caller, so a recorded conversation watched again gives the same
+// warnings at the same times.
+#pragma once
+
+#include <array>
+#include <deque>
+
+#include "messages.h"
+
+namespace device {
+
+enum class Side { Device, Program };
+const char *sideName(Side side);  // "device", "program"
+
+// What the device must not do, and what it does at its peril.
+enum class Rule {
+  KeyBeforeFc,     // a keystroke before the program's FC for the previous one
+  HeaderBit7,      // a message's first byte with bit 7 clear
+  DataBit7,        // a data byte with bit 7 set
+  SlowMessage,     // a message whose bytes span more than a tick (and not Incomplete)
+  IgnoredCommand,  // a command the program does nothing with
+  OneByteData,     // a keystroke or flag request in the one-byte form
+  NoFc,            // a keystroke the program did not acknowledge within two ticks
+  Incomplete,      // a message begun and then a tick of silence
+  ParityError,     // a byte the port received with a parity or framing error
+  LineBreak,       // the line held at the break level longer than a byte
+  OneShiftBit,     // a flag request that sets one of the two Shift bits only
+  COUNT
+};
+const char *ruleName(Rule rule);  // "key-before-fc"
+
+// One thing the watch saw: a whole message with each byte's time, or a
+// warning, which carries the moment its rule was broken.
+struct Sighting {
+  bool isWarning = false;
+  Side side = Side::Device;
+  Message message;
+  std::vector<int64_t> byteUs;
+  Rule rule = Rule::COUNT;
+  int64_t atUs = 0;
+  std::string evidence;
+};
+using Sightings = std::vector<Sighting>;
+
+class Watch {
+ public:
+  // One byte at its time. What a message's bytes broke follows the message.
+  Sightings feed(Side side, uint8_t byte, int64_t us);
+  // Time has passed: keystrokes without an FC after two ticks, and messages
+  // left unfinished for a tick, each at the moment its time ran out.
+  Sightings advance(int64_t us);
+  // The port marked a byte (already fed) as received with a line error.
+  Sightings lineError(bool isBreak, uint8_t byte, int64_t us);
+  // The port was opened afresh: both sides start over, as the program's
+  // decoder does, and no keystroke waits for its FC.
+  Sightings restart();
+
+  struct Open {
+    Bytes bytes;
+    std::vector<int64_t> byteUs;
+  };
+  const Open &open(Side side) const { return sides_[(int)side].open; }
+  int messages(Side side) const { return messages_[(int)side]; }
+  int warnings(Rule rule) const { return warnings_[(int)rule]; }
+  const std::vector<double> &fcLatenciesMs() const { return fcLatenciesMs_; }
+
+ private:
+  struct Stream {
+    Decoder decoder;
+    Open open;
+    Sightings held;  // warnings about the open message's bytes
+    bool reportedIncomplete = false;
+  };
+  Sighting warn(Rule rule, int64_t us, const std::string &evidence);
+  void checkDeviceMessage(const Sighting &m, bool incompleteReported, Sightings *out);
+
+  std::array<Stream, 2> sides_;
+  std::deque<int64_t> unacknowledged_;  // when each keystroke still without an FC was sent
+  std::array<int, 2> messages_ = {0, 0};
+  std::array<int, (int)Rule::COUNT> warnings_ = {};
+  std::vector<double> fcLatenciesMs_;
+};
+
+}  // namespace device
