@@ -36,7 +36,7 @@ std::vector<Grade> judge(const std::vector<Step> &steps, bool marks = false,
     const char *events[] = {"", "", "withhold", "release", "port-closed", "port-open"};
     if (s.what == Step::REOPEN) take(watch.restart());
     if (s.what != Step::LINE_ERROR && *events[s.what])
-      j.event(events[s.what], us, !watch.open(Side::Device).bytes.empty());
+      j.event(events[s.what], us, !watch.sides[(int)Side::Device].bytes.empty());
     if (s.what == Step::LINE_ERROR) take(watch.lineError(false, 0x41, us));
   }
   take(watch.advance(600000000));

@@ -94,8 +94,8 @@ TEST(WatchTest, EachFcAnswersTheOldestKeystrokeStillWaiting) {
         {key(0), key(10), fc(100), fc(310), fc(400), key(1000), key(2000), fc(2150), key(2300),
          fc(2420)},
         3000);
-  EXPECT_EQ(w.fcLatenciesMs(), (std::vector<double>{100, 300, 150, 120}));
-  EXPECT_EQ(w.warnings(Rule::NoFc), 1);
+  EXPECT_EQ(w.fcLatenciesMs, (std::vector<double>{100, 300, 150, 120}));
+  EXPECT_EQ(w.warnings[(int)Rule::NoFc], 1);
   watch(w, {key(3000), dev(3010, {0x04})}, 3010);
   auto held = w.restart();
   ASSERT_EQ(held.size(), 1u) << "it says what it held about the dropped message";

@@ -15,36 +15,30 @@ namespace device {
 namespace {
 const int64_t PROMPT_AFTER_US = 3000000;  // without a keystroke by then, ask for some
 
+// It acts on the withheld FC and the closed port as its judge has seen them.
 struct Conform {
   int64_t runUs;
   SerialPort &port;
   View &view;
+  const Judge &judge;
   Line line;
   std::deque<Message> waiting;  // what the program's side has yet to handle
   uint8_t flags = 0;
   int64_t nextTickUs = nowUs() + TICK_US, promptAtUs = nowUs() + PROMPT_AFTER_US;
   int keysAtPrompt = 0;
-  enum { BEFORE, HOLDING, DONE } hold = BEFORE;
-  enum { OPEN, CLOSED, REOPENED } portState = OPEN;
-  int64_t heldAtUs = 0, releasedAtUs = 0, closedAtUs = 0;
   bool gone = false;
 
-  Conform(const Options &o, SerialPort &p, View &v, Transcript &out)
-      : runUs(o.seconds * 1000000), port(p), view(v), line(out, &p, nullptr, false) {
-    line.toDevice.fd = port.fd();
-    line.fromDevice = [this](const std::vector<SerialPort::Byte> &got) {
-      Bytes data;
-      for (const SerialPort::Byte &b : got) data.push_back(b.byte);
+  Conform(int64_t us, SerialPort &p, View &v, const Judge &j, Transcript &out)
+      : runUs(us), port(p), view(v), judge(j), line(out, &v, &p, nullptr, false) {
+    line.toDevice.fd = port.fd;
+    line.fromDevice = [this](const Bytes &data) {
       for (const Message &m : view.bytes(Side::Device, data, stampUs())) waiting.push_back(m);
-      for (const SerialPort::Byte &b : got)
-        if (b.kind != SerialPort::Byte::DATA)
-          view.lineError(b.kind == SerialPort::Byte::BREAK, b.byte, stampUs());
     };
     line.deviceGone = [this] { gone = true; };
   }
 
   void send(const Bytes &bytes) {
-    line.toDevice.held.insert(line.toDevice.held.end(), bytes.begin(), bytes.end());
+    line.toDevice.add(bytes);
     line.toDevice.write(nowUs());
     view.bytes(Side::Program, bytes, stampUs());
   }
@@ -53,40 +47,39 @@ struct Conform {
   // the FC goes to an open port and the device can go on after it. False when
   // the port does not open again.
   bool closeAndReopen(int64_t now) {
-    bool holdOver = hold == BEFORE || (hold == DONE && now - releasedAtUs >= AFTER_HOLD_US);
-    if (portState == OPEN && holdOver && now >= (int64_t)((double)runUs * CLOSE_AT)) {
+    bool holdOver = judge.hold == Judge::BEFORE ||
+                    (judge.hold == Judge::AFTER && now - judge.releasedAtUs >= AFTER_HOLD_US);
+    if (judge.port == Judge::OPEN && holdOver && now >= (int64_t)((double)runUs * CLOSE_AT)) {
       port.close();
       view.lost(Side::Program, line.toDevice.giveUp(), stampUs(), "lost: the port was closed");
       line.toDevice = Outlet();
-      portState = CLOSED, closedAtUs = now;
       view.event(stampUs(), "port-closed");
     }
-    if (portState != CLOSED || now - closedAtUs < CLOSED_US) return true;
+    if (judge.port != Judge::CLOSED || now - judge.closedAtUs < CLOSED_US) return true;
     std::string why;
     if (port.open(&why) != SerialPort::OPEN)
       return view.event(stampUs(), "device-gone",
                         "the port does not open again, and the run ends: " + why),
              false;
-    tcflush(port.fd(), TCIFLUSH);  // what arrived while it was closed is lost, as on a real port
-    line.toDevice.fd = port.fd();
+    tcflush(port.fd, TCIFLUSH);  // what arrived while it was closed is lost, as on a real port
+    line.toDevice.fd = port.fd;
     waiting.clear();
-    portState = REOPENED;
     view.event(stampUs(), "port-open");
-    promptAtUs = now + PROMPT_AFTER_US, keysAtPrompt = view.keystrokes();
+    promptAtUs = now + PROMPT_AFTER_US, keysAtPrompt = judge.keystrokes;
     return true;
   }
 
   // The program's tick: every waiting message, but at most one keystroke.
   void tick(int64_t now) {
-    for (nextTickUs += TICK_US; port.isOpen() && !waiting.empty();) {
+    for (nextTickUs += TICK_US; port.fd >= 0 && !waiting.empty();) {
       Message m = waiting.front();
-      if (isKeystroke(m.command) && hold == HOLDING) return;
+      if (isKeystroke(m.command) && judge.hold == Judge::HOLDING) return;
       waiting.pop_front();
       if (isKeystroke(m.command)) {
-        if (hold != BEFORE || portState != OPEN || now < (int64_t)((double)runUs * WITHHOLD_AT) ||
+        if (judge.hold != Judge::BEFORE || judge.port != Judge::OPEN ||
+            now < (int64_t)((double)runUs * WITHHOLD_AT) ||
             now + WITHHOLD_US + AFTER_HOLD_US > runUs)
           return send(encode(KEY_DONE, false));
-        hold = HOLDING, heldAtUs = now;
         return view.event(stampUs(), "withhold");
       }
       if (m.command == MODIFIER_FLAGS) flags = m.data2;
@@ -101,14 +94,13 @@ struct Conform {
       line.turn(std::min({runUs, nextTickUs, now + 10000}));
       if (gone) return view.event(stampUs(), "device-gone", "the device has gone; the run ends");
       now = nowUs();
-      if (port.isOpen()) deliver(line.toDevice, view, Side::Program, "device");
+      if (port.fd >= 0) line.deliver(line.toDevice);
       view.advance(stampUs());
-      if (hold == HOLDING && now - heldAtUs >= WITHHOLD_US) {
-        hold = DONE, releasedAtUs = now;
+      if (judge.hold == Judge::HOLDING && now - judge.heldAtUs >= WITHHOLD_US) {
         view.event(stampUs(), "release");
         send(encode(KEY_DONE, false));
       }
-      if (now >= promptAtUs && view.keystrokes() == keysAtPrompt)
+      if (now >= promptAtUs && judge.keystrokes == keysAtPrompt)
         view.event(stampUs(), "prompt", "no keystroke yet: press keys on the device");
       if (now >= promptAtUs) promptAtUs = INT64_MAX;
       if (now >= nextTickUs) tick(now);
@@ -117,11 +109,11 @@ struct Conform {
 
   // Everything the device was sent reaches it, or the run says what did not.
   std::string finish() {
-    for (int64_t until = nowUs() + 500000; port.isOpen() && nowUs() < until;
+    for (int64_t until = nowUs() + 500000; port.fd >= 0 && nowUs() < until;
          line.turn(nowUs() + 10000)) {
       int queued = 0;
       if (line.toDevice.write(nowUs()) && line.toDevice.held.empty() &&
-          (ioctl(port.fd(), TIOCOUTQ, &queued) != 0 || queued == 0))
+          (ioctl(port.fd, TIOCOUTQ, &queued) != 0 || queued == 0))
         break;
     }
     view.lost(Side::Program, line.toDevice.giveUp(), stampUs(),
@@ -140,24 +132,19 @@ Outcome runConform(const Options &o) {
   if (port.open(&why) != SerialPort::OPEN) return usage("--port " + why);
   Transcript out;
   if (!out.open(o.log, o.record, o.port, &why)) return usage(why);
-  out.start();
   Entry start = {0, "start"};
   start.mode = "conform", start.port = o.port, start.seconds = o.seconds;
   start.marksLineErrors = port.marksLineErrors();
-  out.record(start);
-  out.line("conform: " + o.port + (port.note().empty() ? "" : " (" + port.note() + ")") +
-               "; press the device's keys now, for " + std::to_string(o.seconds) + " s",
-           true);
+  out.start(start, "conform: " + o.port + (port.note.empty() ? "" : " (" + port.note + ")") +
+                       "; press the device's keys now, for " + std::to_string(o.seconds) + " s");
   Judge judge(port.marksLineErrors(), o.seconds * 1000000);
   View view(out, "conform", port.marksLineErrors(), &judge);
-  Conform run(o, port, view, out);
+  Conform run(o.seconds * 1000000, port, view, judge, out);
   run.run();
-  std::string why2 = run.finish();
+  why = run.finish();
   int code = view.end(stampUs());
   port.close();
-  std::string troubles = out.finish();
-  if (!troubles.empty()) why2 += (why2.empty() ? "" : "\n") + troubles;
-  return why2.empty() ? Outcome{code, ""} : failure(why2);
+  return out.finish({why.empty() ? code : EXIT_FAILED, why});
 }
 
 }  // namespace device

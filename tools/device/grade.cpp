@@ -20,6 +20,11 @@ namespace device {
 
 namespace {
 const size_t LONGEST_LINE = 1 << 16;
+// Every event a run records but its start.
+const std::string EVENTS =
+    " message partial warning dropped lost parity-error break end cut device-open device-waiting"
+    " device-gone program-open program-closed stalled taking withhold release port-closed"
+    " port-open prompt ";
 
 // Hands the file's lines to `take` as they come, without waiting on what
 // never ends (a FIFO nobody writes, a device), until `take` says stop;
@@ -52,6 +57,31 @@ bool readLines(const std::string &file, std::string *why,
   return true;
 }
 
+bool carriesBytes(const std::string &event) { return event == "message" || event == "partial"; }
+bool ends(const Entry &e) { return e.event == "end" || e.event == "cut"; }
+
+// Why an entry cannot follow the entries before it, or "". `lastUs`: the
+// latest time of each side's bytes, and of the events.
+std::string misplaced(const Entry &e, const Entry &before, int64_t lastUs[3]) {
+  bool hasSide = e.dir == "device" || e.dir == "program";
+  if (e.event == "start") return "a second start: two records joined?";
+  if (ends(before)) return "a line after the record's end";
+  if (EVENTS.find(" " + e.event + " ") == std::string::npos)
+    return "an event this tool does not know: \"" + e.event + "\"";
+  if (carriesBytes(e.event) && (!hasSide || e.bytes.empty() || e.byteUs.empty()))
+    return "a message needs \"dir\", \"bytes\" and \"byte_us\"";
+  if ((e.event == "lost" || e.event == "dropped") && !hasSide) return "no \"dir\" for its bytes";
+  if (e.event == "warning") return "";
+  // Each side's bytes, and the events, never go back in time.
+  std::vector<int64_t> times = carriesBytes(e.event) ? e.byteUs : std::vector<int64_t>{e.us};
+  int64_t &last = lastUs[carriesBytes(e.event) ? (e.dir == "device" ? 0 : 1) : 2];
+  for (int64_t t : times) {
+    if (t < last) return "its times run backwards";
+    last = t;
+  }
+  return "";
+}
+
 // One input of the run. Each had its own time, and the bytes of one read
 // share theirs in the record's order.
 struct Input {
@@ -61,42 +91,17 @@ struct Input {
   int side;  // 0 a device byte, 1 a program byte, -1 an event
   uint8_t byte;
 };
-
-bool carriesBytes(const std::string &event) { return event == "message" || event == "partial"; }
-
-// Why an entry cannot be in a record at this place, or "".
-std::string misplaced(const Entry &e, std::vector<int64_t> *lastUs) {
-  bool hasSide = e.dir == "device" || e.dir == "program";
-  bool known = carriesBytes(e.event) || e.event == "warning" || e.event == "dropped" ||
-               e.event == "lost" || e.event == "parity-error" || e.event == "break" ||
-               e.event == "end" || e.event == "cut" || knownEvent(e.event);
-  if (e.event == "start") return "a second start: two records joined?";
-  if (!known) return "an event this tool does not know: \"" + e.event + "\"";
-  if (carriesBytes(e.event) && (!hasSide || e.bytes.empty() || e.byteUs.empty()))
-    return "a message needs \"dir\", \"bytes\" and \"byte_us\"";
-  if ((e.event == "lost" || e.event == "dropped") && !hasSide) return "no \"dir\" for its bytes";
-  if (e.event == "warning") return "";
-  // Each side's bytes, and the events, never go back in time.
-  std::vector<int64_t> times = carriesBytes(e.event) ? e.byteUs : std::vector<int64_t>{e.us};
-  int64_t &last = (*lastUs)[carriesBytes(e.event) ? (e.dir == "device" ? 0 : 1) : 2];
-  for (int64_t t : times) {
-    if (t < last) return "its times run backwards";
-    last = t;
-  }
-  return "";
-}
 }  // namespace
 
 Outcome runGrade(const std::string &file) {
   std::vector<Entry> entries;
-  std::vector<int64_t> lastUs(3, 0);
-  bool ended = false;
+  int64_t lastUs[3] = {0, 0, 0};
   std::string why, refused, note;
   size_t number = 0;
   bool read = readLines(file, &why, [&](const std::string &line, bool last) {
-    std::string where = format("%s line %zu: ", file.c_str(), ++number);
     Entry e;
     bool first = entries.empty();
+    number++;
     if (line.empty()) return true;
     if (!parseRecordLine(line, &e, &why) && last && !first)
       return note = format(
@@ -104,23 +109,21 @@ Outcome runGrade(const std::string &file) {
                  "the line before it",
                  number),
              false;
-    refused = !why.empty() ? where + why
-              : ended      ? where + (e.event == "start" ? "a second start: two records joined?"
-                                                         : "a line after the record's end")
-              : first && (e.event != "start" || (e.mode != "tap" && e.mode != "conform"))
-                  ? file + ": not a record: its first line is no tap's or conformance run's start"
-              : first                                 ? ""
-              : (why = misplaced(e, &lastUs)).empty() ? ""
-                                                      : where + why;
-    ended = e.event == "end" || e.event == "cut";
+    if (why.empty() && first && (e.event != "start" || (e.mode != "tap" && e.mode != "conform")))
+      return refused = file +
+                       ": not a record: its first line is no tap's or conformance run's "
+                       "start",
+             false;
+    if (why.empty() && !first) why = misplaced(e, entries.back(), lastUs);
+    if (!why.empty()) return refused = format("%s line %zu: ", file.c_str(), number) + why, false;
     if (e.event == "cut") note = format("grade: line %zu: %s", number, e.meaning.c_str());
     entries.push_back(e);
-    return refused.empty();
+    return true;
   });
-  if (!read) return usage(why);
-  if (!refused.empty()) return usage(refused);
+  if (!read || !refused.empty()) return usage(read ? refused : why);
   if (entries.empty()) return usage(file + ": not a record: it is empty");
-  if (!ended && note.empty()) note = "grade: the record has no end line: the run was cut short";
+  if (!ends(entries.back()) && note.empty())
+    note = "grade: the record has no end line: the run was cut short";
 
   std::vector<Input> inputs;
   for (const Entry &e : entries) {
@@ -134,31 +137,29 @@ Outcome runGrade(const std::string &file) {
   });
 
   const Entry &start = entries.front();
-  bool conform = start.mode == "conform";
   Transcript out(true);
   Judge judge(start.marksLineErrors, start.seconds * 1000000);
-  View view(out, start.mode, start.marksLineErrors, conform ? &judge : nullptr);
+  View view(out, start.mode, start.marksLineErrors, start.mode == "conform" ? &judge : nullptr);
   out.line("grade: " + file + ": a " + start.mode + " record of " + start.port);
   int64_t endUs = 0;
   for (const Input &in : inputs) {
     const Entry &e = *in.entry;
+    Side side = e.dir == "device" ? Side::Device : Side::Program;
     endUs = in.us;
     if (in.side >= 0)
       view.bytes(in.side == 0 ? Side::Device : Side::Program, {in.byte}, in.us);
-    else if (e.event == "dropped")
-      view.lost(Side::Device, e.bytes, in.us, e.meaning, true);
-    else if (e.event == "lost")
-      view.lost(e.dir == "device" ? Side::Device : Side::Program, e.bytes, in.us, e.meaning);
+    else if (e.event == "dropped" || e.event == "lost")
+      view.lost(e.event == "dropped" ? Side::Device : side, e.bytes, in.us, e.meaning,
+                e.event == "dropped");
     else if (e.event == "parity-error" || e.event == "break")
       view.lineError(e.event == "break", e.bytes.empty() ? 0 : e.bytes[0], in.us);
-    else if (e.event != "end" && e.event != "cut")
+    else if (!ends(e))
       view.event(in.us, e.event, e.meaning, e.marksLineErrors);
     out.write();
   }
   int code = view.end(endUs);
   if (!note.empty()) out.line(note);
-  std::string troubles = out.finish();
-  return troubles.empty() ? Outcome{code, ""} : failure(troubles);
+  return out.finish({code, ""});
 }
 
 }  // namespace device

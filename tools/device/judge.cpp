@@ -14,148 +14,151 @@ int most(const std::map<int64_t, int> &perSecond) {
   for (const auto &s : perSecond) m = std::max(m, s.second);
   return m;
 }
-}  // namespace
 
-void Judge::sighting(const Sighting &s) {
-  if (s.isWarning) {
-    warnings_.push_back(s);
-    // Line errors have a grade of their own, and a request with one Shift bit
-    // is unsound use rather than a broken rule.
-    bool counts =
-        s.rule != Rule::ParityError && s.rule != Rule::LineBreak && s.rule != Rule::OneShiftBit;
-    if (port_ == REOPENED && counts) warningsAfter_++;
-    return;
-  }
-  const Message &m = s.message;
-  int64_t us = s.byteUs.back();
-  if (s.side == Side::Program) {
-    if (m.command == MODIFIER_FLAGS) answers_++, answersIn_[us / 1000000]++;
-    return;
-  }
-  messages_++;
-  commands_[m.command]++;
-  if (m.bytes.size() == 3) threeByte_++;
-  if (port_ == REOPENED) messagesAfter_++;
-  if (m.command == QUERY_FLAGS) {
-    // Each answer takes three bytes' time on the line, one after the other.
-    queries_++, queriesIn_[us / 1000000]++;
-    answerLineFreeUs_ = std::max(answerLineFreeUs_, (double)us) + 3 * LINE_BYTE_US;
-    if (answerLineFreeUs_ - (double)us > TICK_US && floodAtUs_ < 0) floodAtUs_ = us;
-  }
-  bool keystroke = isKeystroke(m.command);
-  if (keystroke) keystrokes_++;
-  if (hold_ == HOLDING && !keystroke) othersInHold_++;
-  if (hold_ == HOLDING && keystroke && keysInHold_++ == 0) firstKeyInHoldUs_ = us;
-  if (hold_ == AFTER && keystroke && nextKeyAfterUs_ < 0) nextKeyAfterUs_ = us;
-}
+const char *times(int n) { return n == 1 ? "" : "s"; }
 
-void Judge::event(const std::string &name, int64_t us, bool halfMessage) {
-  if (name == "withhold") hold_ = HOLDING, heldAtUs_ = us;
-  if (name == "release") hold_ = AFTER, releasedAtUs_ = us, halfMessage_ = halfMessage;
-  if (name == "port-closed") port_ = CLOSED;
-  if (name == "port-open") port_ = REOPENED, reopenedAtUs_ = us;
-}
-
-Grade Judge::byRules(const char *name, std::vector<Rule> rules, int evidence,
-                     const std::string &passed, const std::string &notGraded) const {
+// Failed when any of the rules was broken; else passed on `evidence`, or not graded.
+Grade byRules(const Judge &j, const char *name, std::vector<Rule> rules, int evidence,
+              const std::string &passed, const std::string &notGraded) {
   const Sighting *first = nullptr;
   int n = 0;
-  for (const Sighting &w : warnings_)
+  for (const Sighting &w : j.warnings)
     if (std::find(rules.begin(), rules.end(), w.rule) != rules.end() && n++ == 0) first = &w;
   if (n > 0)
-    return {
-        Grade::FAIL, name,
-        format("%d time%s; first at %.1f ms: ", n, n == 1 ? "" : "s", (double)first->atUs / 1000) +
-            first->evidence};
-  if (evidence == 0) return {Grade::NOT_GRADED, name, notGraded};
-  return {Grade::PASS, name, passed};
+    return {Grade::FAIL, name,
+            format("%d time%s; first at %.1f ms: ", n, times(n), (double)first->atUs / 1000) +
+                first->evidence};
+  return evidence == 0 ? Grade{Grade::NOT_GRADED, name, notGraded}
+                       : Grade{Grade::PASS, name, passed};
 }
 
-Grade Judge::withheldFc() const {
+Grade withheldFc(const Judge &j) {
   const char *name = "withheld-fc";
-  if (hold_ == BEFORE)
+  bool canWithhold =
+      (int64_t)((double)j.runUs * WITHHOLD_AT) + WITHHOLD_US + AFTER_HOLD_US <= j.runUs;
+  if (j.hold == Judge::BEFORE)
     return {Grade::NOT_GRADED, name,
-            canWithhold(runUs_)
+            canWithhold
                 ? "no keystroke came to withhold an FC from: press keys on the device"
                 : format("the run is too short to withhold an FC: give it %.0f s or more",
                          std::ceil((WITHHOLD_US + AFTER_HOLD_US) / (1 - WITHHOLD_AT) / 1e6))};
-  if (hold_ == HOLDING) return {Grade::NOT_GRADED, name, "the run ended while the FC was withheld"};
-  if (keysInHold_ > 0)
+  if (j.hold == Judge::HOLDING)
+    return {Grade::NOT_GRADED, name, "the run ended while the FC was withheld"};
+  if (j.keysInHold > 0)
     return {Grade::FAIL, name,
             format("%d keystroke%s sent while the FC was withheld; the first %.0f ms into the hold",
-                   keysInHold_, keysInHold_ == 1 ? "" : "s",
-                   (double)(firstKeyInHoldUs_ - heldAtUs_) / 1000)};
-  if (halfMessage_)
+                   j.keysInHold, times(j.keysInHold),
+                   (double)(j.firstKeyInHoldUs - j.heldAtUs) / 1000)};
+  if (j.halfMessage)
     return {Grade::FAIL, name, "a message was left half sent while its FC was withheld"};
-  if (nextKeyAfterUs_ < 0)
+  if (j.nextKeyAfterUs < 0)
     return {Grade::NOT_GRADED, name,
             "no keystroke came after the withheld FC, so nothing shows the device waited: keep "
             "pressing keys through the run"};
   return {Grade::PASS, name,
           format("FC withheld %.0f ms: no keystroke meanwhile (%d other messages); the next came "
                  "%.0f ms after the FC",
-                 (double)WITHHOLD_US / 1000, othersInHold_,
-                 (double)(nextKeyAfterUs_ - releasedAtUs_) / 1000)};
+                 (double)WITHHOLD_US / 1000, j.othersInHold,
+                 (double)(j.nextKeyAfterUs - j.releasedAtUs) / 1000)};
 }
 
-Grade Judge::reopen() const {
-  const char *name = "reopen";
-  if (port_ != REOPENED)
-    return {Grade::NOT_GRADED, name, "the run ended before the port was reopened"};
-  if (messagesAfter_ == 0)
-    return {Grade::NOT_GRADED, name,
+Grade reopen(const Judge &j) {
+  if (j.port != Judge::REOPENED)
+    return {Grade::NOT_GRADED, "reopen", "the run ended before the port was reopened"};
+  if (j.messagesAfter == 0)
+    return {Grade::NOT_GRADED, "reopen",
             "no message after the port reopened: press keys after the pause"};
-  return {warningsAfter_ == 0 ? Grade::PASS : Grade::FAIL, name,
-          format("%d messages after the port reopened at %.1f ms, %s", messagesAfter_,
-                 (double)reopenedAtUs_ / 1000,
-                 warningsAfter_ == 0 ? "all clean" : "with warnings (see above)")};
+  return {j.warningsAfter == 0 ? Grade::PASS : Grade::FAIL, "reopen",
+          format("%d messages after the port reopened at %.1f ms, %s", j.messagesAfter,
+                 (double)j.reopenedAtUs / 1000,
+                 j.warningsAfter == 0 ? "all clean" : "with warnings (see above)")};
 }
 
 // The program answers a query with three bytes, and the line carries 291 of
 // those a second: a device that asks faster fills the program's queues, and
 // what it sends after the queries waits behind them.
-Grade Judge::queryFlood() const {
+Grade queryFlood(const Judge &j) {
   const char *name = "query-flood";
-  if (queries_ == 0)
+  if (j.queries == 0)
     return {Grade::NOT_GRADED, name, "no query came: nothing to grade (send CC on the device)"};
-  if (floodAtUs_ >= 0)
+  if (j.floodAtUs >= 0)
     return {Grade::FAIL, name,
             format("up to %d queries sent and %d answered in a second, while the line carries "
                    "back %d answers a second; from %.1f ms the answers fell more than a tick "
                    "behind",
-                   most(queriesIn_), most(answersIn_), LINE_ANSWERS, (double)floodAtUs_ / 1000)};
+                   most(j.queriesIn), most(j.answersIn), LINE_ANSWERS, (double)j.floodAtUs / 1000)};
   return {Grade::PASS, name,
           format("%d queries, %d answered; up to %d sent and %d answered in a second, each "
                  "answer within a tick of the line (it carries back %d a second)",
-                 queries_, answers_, most(queriesIn_), most(answersIn_), LINE_ANSWERS)};
+                 j.queries, j.answers, most(j.queriesIn), most(j.answersIn), LINE_ANSWERS)};
+}
+}  // namespace
+
+void Judge::sighting(const Sighting &s) {
+  if (s.isWarning) {
+    warnings.push_back(s);
+    // Line errors have a grade of their own, and a request with one Shift bit
+    // is unsound use rather than a broken rule.
+    bool counts =
+        s.rule != Rule::ParityError && s.rule != Rule::LineBreak && s.rule != Rule::OneShiftBit;
+    if (port == REOPENED && counts) warningsAfter++;
+    return;
+  }
+  const Message &m = s.message;
+  int64_t us = s.byteUs.back();
+  if (s.side == Side::Program) {
+    if (m.command == MODIFIER_FLAGS) answers++, answersIn[us / 1000000]++;
+    return;
+  }
+  messages++;
+  commands[m.command]++;
+  if (m.bytes.size() == 3) threeByte++;
+  if (port == REOPENED) messagesAfter++;
+  if (m.command == QUERY_FLAGS) {
+    // Each answer takes three bytes' time on the line, one after the other.
+    queries++, queriesIn[us / 1000000]++;
+    answerLineFreeUs = std::max(answerLineFreeUs, (double)us) + 3 * LINE_BYTE_US;
+    if (answerLineFreeUs - (double)us > TICK_US && floodAtUs < 0) floodAtUs = us;
+  }
+  bool keystroke = isKeystroke(m.command);
+  if (keystroke) keystrokes++;
+  if (hold == HOLDING && !keystroke) othersInHold++;
+  if (hold == HOLDING && keystroke && keysInHold++ == 0) firstKeyInHoldUs = us;
+  if (hold == AFTER && keystroke && nextKeyAfterUs < 0) nextKeyAfterUs = us;
+}
+
+void Judge::event(const std::string &name, int64_t us, bool halfSent) {
+  if (name == "withhold") hold = HOLDING, heldAtUs = us;
+  if (name == "release") hold = AFTER, releasedAtUs = us, halfMessage = halfSent;
+  if (name == "port-closed") port = CLOSED, closedAtUs = us;
+  if (name == "port-open") port = REOPENED, reopenedAtUs = us;
 }
 
 std::vector<Grade> Judge::grades() const {
   std::string seen;
-  for (auto &c : commands_) seen += format(" %d:%d", c.first, c.second);
+  for (auto &c : commands) seen += format(" %d:%d", c.first, c.second);
   const std::string pressKeys = "no three-byte message: press keys on the device";
-  std::vector<Grade> g;
-  g.push_back(byRules("forms", {Rule::IgnoredCommand, Rule::OneByteData}, messages_,
-                      format("%d messages (command:count%s)", messages_, seen.c_str()),
-                      "no message from the device: press keys on the device"));
-  g.push_back(byRules("header-bit7", {Rule::HeaderBit7}, messages_,
-                      format("every header of %d messages has bit 7 set", messages_),
-                      "no message from the device"));
-  g.push_back(byRules(
-      "data-bit7", {Rule::DataBit7}, threeByte_,
-      format("every data byte of %d three-byte messages has bit 7 clear", threeByte_), pressKeys));
-  g.push_back(byRules("gaps", {Rule::SlowMessage, Rule::Incomplete}, threeByte_,
-                      format("each of %d three-byte messages within one tick", threeByte_),
-                      pressKeys));
-  g.push_back(byRules("waits-for-fc", {Rule::KeyBeforeFc}, keystrokes_ >= 2 ? keystrokes_ : 0,
-                      format("%d keystrokes, each after the FC of the one before", keystrokes_),
-                      format("%d keystroke%s: press keys on the device during the run", keystrokes_,
-                             keystrokes_ == 1 ? "" : "s")));
-  g.push_back(withheldFc());
-  g.push_back(reopen());
-  g.push_back(queryFlood());
-  if (marks_)
-    g.push_back(byRules("line", {Rule::ParityError, Rule::LineBreak}, messages_,
+  std::vector<Grade> g = {
+      byRules(*this, "forms", {Rule::IgnoredCommand, Rule::OneByteData}, messages,
+              format("%d messages (command:count%s)", messages, seen.c_str()),
+              "no message from the device: press keys on the device"),
+      byRules(*this, "header-bit7", {Rule::HeaderBit7}, messages,
+              format("every header of %d messages has bit 7 set", messages),
+              "no message from the device"),
+      byRules(*this, "data-bit7", {Rule::DataBit7}, threeByte,
+              format("every data byte of %d three-byte messages has bit 7 clear", threeByte),
+              pressKeys),
+      byRules(*this, "gaps", {Rule::SlowMessage, Rule::Incomplete}, threeByte,
+              format("each of %d three-byte messages within one tick", threeByte), pressKeys),
+      byRules(*this, "waits-for-fc", {Rule::KeyBeforeFc}, keystrokes >= 2 ? keystrokes : 0,
+              format("%d keystrokes, each after the FC of the one before", keystrokes),
+              format("%d keystroke%s: press keys on the device during the run", keystrokes,
+                     times(keystrokes))),
+      withheldFc(*this),
+      reopen(*this),
+      queryFlood(*this)};
+  if (marks)
+    g.push_back(byRules(*this, "line", {Rule::ParityError, Rule::LineBreak}, messages,
                         "no parity or framing error, no break", "no byte from the device"));
   return g;
 }

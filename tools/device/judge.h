@@ -16,55 +16,43 @@ namespace device {
 // before the run does, so that the device has time to go on.
 const int64_t WITHHOLD_US = 2000000, CLOSED_US = 1000000, AFTER_HOLD_US = 1000000;
 const double WITHHOLD_AT = 0.2, CLOSE_AT = 0.6;
-inline bool canWithhold(int64_t runUs) {
-  return (int64_t)((double)runUs * WITHHOLD_AT) + WITHHOLD_US + AFTER_HOLD_US <= runUs;
-}
 
 struct Grade {
   enum Kind { PASS, FAIL, NOT_GRADED } kind;
   std::string rule, evidence;
 };
+std::string gradeLine(const Grade &g);  // "PASS  forms: ..."
 
-class Judge {
- public:
+// What the grades are made of; the conformance run acts on the hold and the
+// port as the judge has seen them.
+struct Judge {
   // `marksLineErrors`: the port reports line errors, so they can be graded.
-  Judge(bool marksLineErrors, int64_t runUs) : marks_(marksLineErrors), runUs_(runUs) {}
+  Judge(bool marksLineErrors, int64_t runUs) : marks(marksLineErrors), runUs(runUs) {}
 
   void sighting(const Sighting &s);
   // The run's own doings: "withhold", "release" (`halfMessage`: the device
   // had begun a message and not finished it), "port-closed", "port-open".
   void event(const std::string &name, int64_t us, bool halfMessage);
-
-  int keystrokes() const { return keystrokes_; }
   std::vector<Grade> grades() const;
 
- private:
-  Grade byRules(const char *name, std::vector<Rule> rules, int evidence, const std::string &passed,
-                const std::string &notGraded) const;
-  Grade withheldFc() const;
-  Grade reopen() const;
-  Grade queryFlood() const;
-
-  bool marks_;
-  int64_t runUs_;
-  std::vector<Sighting> warnings_;
-  std::map<int, int> commands_;  // how many messages of each command
-  int messages_ = 0, threeByte_ = 0, keystrokes_ = 0;
-  enum { BEFORE, HOLDING, AFTER } hold_ = BEFORE;
-  int64_t heldAtUs_ = 0, releasedAtUs_ = 0, firstKeyInHoldUs_ = -1, nextKeyAfterUs_ = -1;
-  int keysInHold_ = 0, othersInHold_ = 0;
-  bool halfMessage_ = false;
-  enum { OPEN, CLOSED, REOPENED } port_ = OPEN;
-  int64_t reopenedAtUs_ = 0;
-  int messagesAfter_ = 0, warningsAfter_ = 0;
+  bool marks;
+  int64_t runUs;
+  std::vector<Sighting> warnings;
+  std::map<int, int> commands;  // how many messages of each command
+  int messages = 0, threeByte = 0, keystrokes = 0;
+  enum { BEFORE, HOLDING, AFTER } hold = BEFORE;
+  int64_t heldAtUs = 0, releasedAtUs = 0, firstKeyInHoldUs = -1, nextKeyAfterUs = -1;
+  int keysInHold = 0, othersInHold = 0;
+  bool halfMessage = false;
+  enum { OPEN, CLOSED, REOPENED } port = OPEN;
+  int64_t closedAtUs = 0, reopenedAtUs = 0;
+  int messagesAfter = 0, warningsAfter = 0;
   // Queries, and the program's answers, a second at a time; when the line
   // would be free to carry the next answer, and when it first fell a tick behind.
-  std::map<int64_t, int> queriesIn_, answersIn_;
-  int queries_ = 0, answers_ = 0;
-  double answerLineFreeUs_ = 0;
-  int64_t floodAtUs_ = -1;
+  std::map<int64_t, int> queriesIn, answersIn;
+  int queries = 0, answers = 0;
+  double answerLineFreeUs = 0;
+  int64_t floodAtUs = -1;
 };
-
-std::string gradeLine(const Grade &g);  // "PASS  forms: ..."
 
 }  // namespace device

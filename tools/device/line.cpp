@@ -109,42 +109,18 @@ Bytes Outlet::giveUp() {
   return bytes;
 }
 
-bool deliver(Outlet &to, View &view, Side from, const char *side) {
-  int64_t now = nowUs();
-  if (!to.write(now)) return false;
-  if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.held.size() > (1 << 20)) {
-    if (!to.stalled)
-      view.event(stampUs(), "stalled",
-                 format("the %s is not taking bytes: it took nothing for 2 s, or fell 1 MiB "
-                        "behind; what it does not take is dropped",
-                        side));
-    to.stalled = true;
-    Bytes gone = to.giveUp();
-    to.droppedInStall += (long)gone.size();
-    view.lost(from, gone, stampUs(), format("lost: the %s did not take them in time", side));
-  } else if (to.stalled && to.refusedSinceUs < 0) {
-    view.event(
-        stampUs(), "taking",
-        format("the %s takes bytes again; %ld were dropped meanwhile", side, to.droppedInStall));
-    to.stalled = false;
-    to.droppedInStall = 0;
-  }
-  return true;
-}
-
 ProgramPort::~ProgramPort() {
-  if (!link_.empty() && linkTarget(link_) == slave_) unlink(link_.c_str());
-  if (keeper_ >= 0) close(keeper_);
-  if (master_ >= 0) close(master_);
+  if (!link.empty() && linkTarget(link) == slave) unlink(link.c_str());
+  if (keeper >= 0) close(keeper);
+  if (master >= 0) close(master);
 }
 
-bool ProgramPort::make(const std::string &link, bool raw, std::string *why) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+bool ProgramPort::make(const std::string &path, bool raw, std::string *why) {
+  master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   termios tio;
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
-      tcgetattr(master_, &tio) != 0)
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || tcgetattr(master, &tio) != 0)
     return *why = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno), false;
-  slave_ = ptsname(master_);
+  slave = ptsname(master);
   if (raw) {
     // A serial port passes every byte as it comes, set up or not.
     cfmakeraw(&tio);
@@ -156,62 +132,62 @@ bool ProgramPort::make(const std::string &link, bool raw, std::string *why) {
     // is the program's job, and a program that forgets to is caught.
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG);
   }
-  tcsetattr(master_, TCSANOW, &tio);
+  tcsetattr(master, TCSANOW, &tio);
   // Run with sudo, the pty belongs to the user who ran it, whose own Wine can then open it.
   const char *uid = getenv("SUDO_UID"), *gid = getenv("SUDO_GID");
   bool forUser = geteuid() == 0 && uid && gid;
-  if (forUser) (void)!chown(slave_.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
-  keeper_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (forUser) (void)!chown(slave.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
+  keeper = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   // The tap's, once opened and closed, has the master report a hang-up for
   // as long as nobody holds it: that is how the tap sees the program.
-  if (raw) close(keeper_), keeper_ = -1;
+  if (raw) close(keeper), keeper = -1;
   why->clear();
-  if (!pointLink(link, slave_, why)) return *why = "--link " + *why, false;
-  link_ = link;
+  if (!pointLink(path, slave, why)) return *why = "--link " + *why, false;
+  link = path;
   if (forUser) (void)!lchown(link.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
   return true;
 }
 
 bool ProgramPort::held() const {
-  pollfd p = {master_, 0, 0};
+  pollfd p = {master, 0, 0};
   poll(&p, 1, 0);
   return !(p.revents & POLLHUP);
 }
 
 int ProgramPort::unread() const {
-  int fd = keeper_ >= 0 ? keeper_ : ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), n = 0;
+  int fd = keeper >= 0 ? keeper : ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), n = 0;
   if (fd < 0 || ioctl(fd, FIONREAD, &n) != 0) n = 0;
-  if (fd >= 0 && fd != keeper_) close(fd);
+  if (fd >= 0 && fd != keeper) close(fd);
   return n;
 }
 
 Bytes ProgramPort::takeUnread() {
   Bytes bytes;
-  int slave = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  pollfd p = {slave, POLLIN, 0};
+  int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  pollfd p = {fd, POLLIN, 0};
   do {  // bytes still on their way inside the pty follow within moments
     uint8_t buffer[4096];
-    for (ssize_t n; slave >= 0 && (n = ::read(slave, buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
       bytes.insert(bytes.end(), buffer, buffer + n);
-  } while (slave >= 0 && poll(&p, 1, SETTLE_US / 1000) > 0 && (p.revents & POLLIN));
-  if (slave >= 0) tcflush(slave, TCIFLUSH), close(slave);
+  } while (fd >= 0 && poll(&p, 1, SETTLE_US / 1000) > 0 && (p.revents & POLLIN));
+  if (fd >= 0) tcflush(fd, TCIFLUSH), close(fd);
   return bytes;
 }
 
 SerialPort::Opened SerialPort::open(std::string *why) {
   close();
   // Non-blocking, so that neither opening nor reading waits on a modem line.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   int error = errno;
-  *why = path_ + ": " + std::strerror(error);
+  *why = path + ": " + std::strerror(error);
   // An adapter's node appears when it is plugged in; another program may have it for now.
-  if (fd_ < 0)
+  if (fd < 0)
     return error == ENOENT || error == ENODEV || error == ENXIO || error == EBUSY || error == EIO
                ? ABSENT
                : REFUSED;
   termios tio;
-  if (tcgetattr(fd_, &tio) != 0)
-    return *why = path_ + " is not a serial port: " + std::strerror(errno), close(), REFUSED;
+  if (tcgetattr(fd, &tio) != 0)
+    return *why = path + " is not a serial port: " + std::strerror(errno), close(), REFUSED;
   cfmakeraw(&tio);  // 8 bits, no echo, no line editing, no stripping, no XON/XOFF
   tio.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | IGNBRK | BRKINT | ISTRIP);
   tio.c_iflag |= INPCK | PARMRK;               // line errors come marked
@@ -222,41 +198,66 @@ SerialPort::Opened SerialPort::open(std::string *why) {
   cfsetospeed(&tio, B9600);
   // A pseudo-terminal drops the parity setting and then refuses the whole
   // call when nothing else changed; what took is read back.
-  bool set = tcsetattr(fd_, TCSANOW, &tio) == 0;
-  if (!set) tio.c_cflag &= ~(PARENB | PARODD), set = tcsetattr(fd_, TCSANOW, &tio) == 0;
+  bool set = tcsetattr(fd, TCSANOW, &tio) == 0;
+  if (!set) tio.c_cflag &= ~(PARENB | PARODD), set = tcsetattr(fd, TCSANOW, &tio) == 0;
   if (!set)
-    return *why = path_ + ": cannot set 9600 8O1 raw: " + std::strerror(errno), close(), REFUSED;
-  note_ = tcgetattr(fd_, &tio) != 0 || !(tio.c_cflag & PARENB)
-              ? "the port took no parity setting (a pseudo-terminal has none)"
-              : "";
-  marked_ = 0;
+    return *why = path + ": cannot set 9600 8O1 raw: " + std::strerror(errno), close(), REFUSED;
+  note = tcgetattr(fd, &tio) != 0 || !(tio.c_cflag & PARENB)
+             ? "the port took no parity setting (a pseudo-terminal has none)"
+             : "";
+  marked = 0;
   return OPEN;
 }
 
 void SerialPort::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (fd >= 0) ::close(fd);
+  fd = -1;
 }
 
-void SerialPort::unmark(uint8_t byte, std::vector<Byte> *out) {
-  if (marked_ == 0 && byte == 0xFF) return (void)(marked_ = 1);
-  if (marked_ == 0) return out->push_back({Byte::DATA, byte});
-  if (marked_ == 2) return marked_ = 0, out->push_back({byte ? Byte::BAD : Byte::BREAK, byte});
-  if (byte == 0x00) return (void)(marked_ = 2);
+void SerialPort::unmark(uint8_t byte, Bytes *data, Bytes *bad) {
+  if (marked == 0 && byte == 0xFF) return (void)(marked = 1);
+  if (marked == 0) return data->push_back(byte);
+  if (marked == 2) return marked = 0, data->push_back(byte), bad->push_back(byte);
+  if (byte == 0x00) return (void)(marked = 2);
   // FF FF is one data byte FF. Anything else after FF is no mark the driver
   // makes: FF was a plain byte, and this one starts afresh.
-  marked_ = 0;
-  out->push_back({Byte::DATA, 0xFF});
-  if (byte != 0xFF) unmark(byte, out);
+  marked = 0;
+  data->push_back(0xFF);
+  if (byte != 0xFF) unmark(byte, data, bad);
+}
+
+bool Line::deliver(Outlet &to) {
+  bool toProgram = &to == &this->toProgram;
+  const char *side = toProgram ? "program" : "device";
+  int64_t now = nowUs();
+  if (!to.write(now)) return false;
+  if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.held.size() > (1 << 20)) {
+    if (!to.stalled)
+      view->event(stampUs(), "stalled",
+                  format("the %s is not taking bytes: it took nothing for 2 s, or fell 1 MiB "
+                         "behind; what it does not take is dropped",
+                         side));
+    to.stalled = true;
+    Bytes gone = to.giveUp();
+    to.droppedInStall += (long)gone.size();
+    view->lost(toProgram ? Side::Device : Side::Program, gone, stampUs(),
+               format("lost: the %s did not take them in time", side));
+  } else if (to.stalled && to.refusedSinceUs < 0) {
+    view->event(
+        stampUs(), "taking",
+        format("the %s takes bytes again; %ld were dropped meanwhile", side, to.droppedInStall));
+    to.stalled = false;
+    to.droppedInStall = 0;
+  }
+  return true;
 }
 
 Bytes Line::readProgram(bool all) {
   int waiting = 0;
-  if (ioctl(program->fd(), FIONREAD, &waiting) != 0) waiting = 0;
-  mostWaiting = std::max(mostWaiting, (size_t)waiting);
+  if (ioctl(program->master, FIONREAD, &waiting) != 0) waiting = 0;
   size_t take = paced && !all ? drain.due(nowUs(), (size_t)waiting) : (size_t)waiting;
   Bytes bytes(take);
-  ssize_t n = take > 0 ? ::read(program->fd(), bytes.data(), take) : 0;
+  ssize_t n = take > 0 ? ::read(program->master, bytes.data(), take) : 0;
   bytes.resize(n > 0 ? (size_t)n : 0);
   if (paced) drain.took(bytes.size());
   return bytes;
@@ -266,9 +267,9 @@ void Line::turn(int64_t untilUs, int alsoFd) {
   int64_t now = nowUs();
   bool drainWaits = paced && !drain.idle, atProgram = program && held;
   std::vector<pollfd> fds = {
-      {atProgram ? program->fd() : -1,
+      {atProgram ? program->master : -1,
        (short)((drainWaits ? 0 : POLLIN) | (toProgram.refused() ? POLLOUT : 0)), 0},
-      {device ? device->fd() : -1, (short)(POLLIN | (toDevice.refused() ? POLLOUT : 0)), 0},
+      {device ? device->fd : -1, (short)(POLLIN | (toDevice.refused() ? POLLOUT : 0)), 0},
       {alsoFd, POLLIN, 0}};
   out.pollFds(&fds);
   int64_t pacedUs =
@@ -278,16 +279,17 @@ void Line::turn(int64_t untilUs, int alsoFd) {
   timespec wait = {(time_t)(waitUs / 1000000), (long)(waitUs % 1000000) * 1000};
   ppoll(fds.data(), fds.size(), &wait, nullptr);
 
-  if (device && device->isOpen() && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-    std::vector<SerialPort::Byte> got;
+  if (device && device->fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+    Bytes data, bad;
     uint8_t buffer[512];
     ssize_t n, total = 0;
-    while ((n = ::read(device->fd(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-      for (ssize_t i = 0; i < n; i++) total++, device->unmark(buffer[i], &got);
+    while ((n = ::read(device->fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+      for (ssize_t i = 0; i < n; i++) total++, device->unmark(buffer[i], &data, &bad);
     // A raw port with nothing more reads 0 bytes; one said to be readable that
     // gave nothing at all has hung up. An error (EIO, unplugged): gone.
     bool gone = n < 0 ? errno != EAGAIN : total == 0;
-    if (!got.empty()) fromDevice(got);
+    if (!data.empty()) fromDevice(data);
+    for (uint8_t b : bad) view->lineError(b == 0, b, stampUs());
     if (gone) deviceGone();
   }
   if (atProgram) {
@@ -297,8 +299,8 @@ void Line::turn(int64_t untilUs, int alsoFd) {
     // program's line settings as changing nothing: cleared, the port can be
     // closed and opened again.
     termios tio;
-    if (tcgetattr(program->fd(), &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
-      tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program->fd(), TCSANOW, &tio);
+    if (tcgetattr(program->master, &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
+      tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program->master, TCSANOW, &tio);
   }
   toProgram.write(nowUs());
   out.write();

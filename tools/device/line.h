@@ -35,84 +35,69 @@ struct Outlet {
   int64_t wroteUs = 0;
   long droppedInStall = 0;
   bool write(int64_t now);  // false when the side has gone
+  void add(const Bytes &bytes) { held.insert(held.end(), bytes.begin(), bytes.end()); }
   Bytes giveUp();
   bool refused() const { return refusedSinceUs >= 0 && !held.empty(); }
 };
 
-// A side that takes nothing for 2 s, or falls 1 MiB behind, loses what waits
-// for it, as a UART loses what nobody reads, and the view hears of it.
-// False when the side has gone.
-bool deliver(Outlet &to, View &view, Side from, const char *sideName);
-
-class ProgramPort {
- public:
+// The program's COM port: a pty made for the run, with `link` pointed at it.
+struct ProgramPort {
+  int master = -1, keeper = -1;
+  std::string slave, link;
   ~ProgramPort();
   // Makes the pty and points `link` at it, where nothing is or over a link to
   // a pty that has gone (this tool's, from an earlier run); anything else is
   // refused. `raw`: the tap's port, raw from the start, which tells whether a
   // program holds it; else the simulator's, which keeps what comes for the
   // program and leaves the line settings to it.
-  bool make(const std::string &link, bool raw, std::string *why);
-  int fd() const { return master_; }
-  const std::string &slave() const { return slave_; }
+  bool make(const std::string &path, bool raw, std::string *why);
   bool held() const;
   // What the program has not read of what it was sent: counted, or taken out
   // (a closed COM port keeps nothing for the next program).
   int unread() const;
   Bytes takeUnread();
-
- private:
-  int master_ = -1, keeper_ = -1;
-  std::string slave_, link_;
 };
 
 // A real serial port (any tty), set to 9600 8O1 and raw, with no hang-up on
 // close (a board that resets on DTR is not reset). The driver marks bytes
 // received with a parity or framing error (FF 00 X), breaks (FF 00 00) and a
 // data byte FF (FF FF); reading undoes the marking and says which were bad.
-class SerialPort {
- public:
-  explicit SerialPort(const std::string &path) : path_(path) {}
+struct SerialPort {
+  std::string path, note;   // note: what the port could not do as asked
+  int fd = -1, marked = 0;  // marked: bytes of a mark seen so far
+  explicit SerialPort(const std::string &name) : path(name) {}
   ~SerialPort() { close(); }
   enum Opened { OPEN, ABSENT, REFUSED };  // ABSENT: not there yet; REFUSED: never a serial port
   Opened open(std::string *why);
   void close();
-  int fd() const { return fd_; }
-  bool isOpen() const { return fd_ >= 0; }
-  const std::string &path() const { return path_; }
-  const std::string &note() const { return note_; }  // what the port could not do as asked
-  bool marksLineErrors() const { return note_.empty(); }
-
-  struct Byte {
-    enum Kind { DATA, BAD, BREAK } kind;
-    uint8_t byte;  // as the line carried it; 00 for a break, as an unmarked port gives it
-  };
-  void unmark(uint8_t byte, std::vector<Byte> *out);
-
- private:
-  std::string path_, note_;
-  int fd_ = -1, marked_ = 0;  // marked_: bytes of a mark seen so far
+  bool marksLineErrors() const { return note.empty(); }
+  // A byte read: the data as the line carried it, and the bad ones among them
+  // again in `bad` (00 for a break, as an unmarked port gives it).
+  void unmark(uint8_t byte, Bytes *data, Bytes *bad);
 };
 
 // The loop: waits for either port, the outlets, the sinks and `alsoFd`, at
 // most until `untilUs`, then reads what came and writes what is due. The
 // program's bytes are read at the line's pace when `paced`.
 struct Line {
-  Line(Transcript &o, SerialPort *d, ProgramPort *p, bool pacedLine)
-      : out(o), device(d), program(p), paced(pacedLine) {}
+  Line(Transcript &o, View *v, SerialPort *d, ProgramPort *p, bool pacedLine)
+      : out(o), view(v), device(d), program(p), paced(pacedLine) {}
   Transcript &out;
+  View *view;
   SerialPort *device;
   ProgramPort *program;
   bool held = true, paced;  // held: a program holds its port
   Outlet toDevice, toProgram;
   Pace drain;
-  size_t mostWaiting = 0;  // the most the program's output held back at once
-  std::function<void(const std::vector<SerialPort::Byte> &)> fromDevice;
-  std::function<void(const Bytes &)> fromProgram;
+  std::function<void(const Bytes &)> fromDevice, fromProgram;  // line errors go to the view
   std::function<void()> deviceGone;
 
   void turn(int64_t untilUs, int alsoFd = -1);
   Bytes readProgram(bool all);  // `all`: at once, whatever the pace
+  // Writes what waits for a side. One that takes nothing for 2 s, or falls
+  // 1 MiB behind, loses it, as a UART loses what nobody reads, and the view
+  // hears of it. False when the side has gone.
+  bool deliver(Outlet &to);
 };
 
 }  // namespace device

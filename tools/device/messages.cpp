@@ -6,8 +6,6 @@
 
 namespace device {
 
-bool isKeystroke(int command) { return command == KEY_STROKE || command == SYS_KEY_STROKE; }
-
 Bytes encode(int command, bool threeByte, int data1, int data2) {
   uint8_t header = (uint8_t)(0x80 | (command << 2));
   if (!threeByte) return {(uint8_t)(header | 0x40)};

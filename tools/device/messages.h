@@ -30,7 +30,7 @@ struct Message {
   uint8_t data1 = 0, data2 = 0;
   Bytes bytes;  // as they came
 };
-bool isKeystroke(int command);
+inline bool isKeystroke(int command) { return command == KEY_STROKE || command == SYS_KEY_STROKE; }
 
 Bytes encode(int command, bool threeByte, int data1 = 0, int data2 = 0);
 

@@ -6,23 +6,40 @@
 namespace device {
 
 namespace {
-std::string quoted(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\')
-      out += std::string("\\") + (char)c;
-    else if (c < 0x20)
-      out += format("\\u%04x", c);
-    else
-      out += (char)c;
-  }
-  return out + "\"";
+// Each field of a line, in the order it is written: to `visit` with its name,
+// and whether this entry has it written.
+template <typename E, typename Visit>
+void fields(E &e, Visit visit) {
+  bool start = e.event == "start";
+  visit("us", e.us, true);
+  visit("event", e.event, true);
+  visit("mode", e.mode, start);
+  visit("port", e.port, start);
+  visit("link", e.link, start);
+  visit("seconds", e.seconds, start);
+  visit("marks_line_errors", e.marksLineErrors, start || e.event == "device-open");
+  visit("dir", e.dir, true);
+  visit("bytes", e.bytes, true);
+  visit("byte_us", e.byteUs, true);
+  visit("meaning", e.meaning, true);
+  visit("warnings", e.warnings, true);
 }
 
-template <typename T, typename F>
-std::string list(const std::vector<T> &items, F item) {
+std::string json(int64_t number) { return std::to_string(number); }
+std::string json(bool value) { return value ? "true" : "false"; }
+std::string json(const std::string &text) {
+  std::string out = "\"";
+  for (unsigned char c : text)
+    out += c == '"' || c == '\\' ? std::string("\\") + (char)c
+           : c < 0x20            ? format("\\u%04x", c)
+                                 : std::string(1, (char)c);
+  return out + "\"";
+}
+std::string json(const Bytes &bytes) { return json(hex(bytes)); }
+template <typename T>
+std::string json(const std::vector<T> &items) {
   std::string text = "[";
-  for (size_t i = 0; i < items.size(); i++) text += (i ? "," : "") + item(items[i]);
+  for (size_t i = 0; i < items.size(); i++) text += (i ? "," : "") + json(items[i]);
   return text + "]";
 }
 
@@ -39,7 +56,7 @@ struct Reader {
     blanks();
     return at < text.size() && text[at] == c ? (at++, true) : false;
   }
-  bool string(std::string *out) {
+  bool read(std::string *out) {
     if (!take('"')) return false;
     for (out->clear(); at < text.size();) {
       char c = text[at++];
@@ -58,7 +75,7 @@ struct Reader {
     }
     return false;
   }
-  bool number(int64_t *out) {
+  bool read(int64_t *out) {
     blanks();
     bool negative = at < text.size() && text[at] == '-';
     size_t start = at + negative, end = start;
@@ -69,23 +86,25 @@ struct Reader {
     *out = negative ? -value : value;
     return true;
   }
-  bool boolean(bool *out) {
+  bool read(bool *out) {
     blanks();
-    for (bool value : {true, false}) {
-      std::string word = value ? "true" : "false";
-      if (text.compare(at, word.size(), word) == 0) return at += word.size(), *out = value, true;
-    }
+    for (bool value : {true, false})
+      if (text.compare(at, value ? 4 : 5, json(value)) == 0)
+        return at += value ? 4 : 5, *out = value, true;
     return false;
   }
-  template <typename T, typename F>
-  bool array(std::vector<T> *out, F item) {
+  bool read(Bytes *out) {
+    std::string digits;
+    return read(&digits) && (digits.empty() || parseHexBytes(digits, out));
+  }
+  template <typename T>
+  bool read(std::vector<T> *out) {
     out->clear();
     if (!take('[')) return false;
     if (take(']')) return true;
     do {
-      T value;
-      if (!item(&value)) return false;
-      out->push_back(value);
+      out->emplace_back();
+      if (!read(&out->back())) return false;
     } while (take(','));
     return take(']');
   }
@@ -97,15 +116,11 @@ struct Reader {
 }  // namespace
 
 std::string recordLine(const Entry &e) {
-  std::string line = "{\"us\":" + std::to_string(e.us) + ",\"event\":" + quoted(e.event);
-  if (e.event == "start")
-    line += ",\"mode\":" + quoted(e.mode) + ",\"port\":" + quoted(e.port) +
-            ",\"link\":" + quoted(e.link) + ",\"seconds\":" + std::to_string(e.seconds);
-  if (e.event == "start" || e.event == "device-open")
-    line += std::string(",\"marks_line_errors\":") + (e.marksLineErrors ? "true" : "false");
-  return line + ",\"dir\":" + quoted(e.dir) + ",\"bytes\":" + quoted(hex(e.bytes)) +
-         ",\"byte_us\":" + list(e.byteUs, [](int64_t us) { return std::to_string(us); }) +
-         ",\"meaning\":" + quoted(e.meaning) + ",\"warnings\":" + list(e.warnings, quoted) + "}";
+  std::string line;
+  fields(e, [&](const char *name, const auto &value, bool written) {
+    if (written) line += (line.empty() ? "{\"" : ",\"") + std::string(name) + "\":" + json(value);
+  });
+  return line + "}";
 }
 
 bool parseRecordLine(const std::string &line, Entry *e, std::string *why) {
@@ -114,26 +129,14 @@ bool parseRecordLine(const std::string &line, Entry *e, std::string *why) {
   Reader r{line};
   if (!r.take('{')) return r.fail(why, "not a JSON object");
   do {
-    std::string key, text;
-    if (!r.string(&key) || !r.take(':')) return r.fail(why, "expected a \"name\":");
-    std::string *field = key == "event"     ? &e->event
-                         : key == "dir"     ? &e->dir
-                         : key == "meaning" ? &e->meaning
-                         : key == "mode"    ? &e->mode
-                         : key == "port"    ? &e->port
-                         : key == "link"    ? &e->link
-                                            : nullptr;
-    bool ok = field                        ? r.string(field)
-              : key == "us"                ? r.number(&e->us)
-              : key == "seconds"           ? r.number(&e->seconds)
-              : key == "marks_line_errors" ? r.boolean(&e->marksLineErrors)
-              : key == "bytes" ? r.string(&text) && (text.empty() || parseHexBytes(text, &e->bytes))
-              : key == "byte_us"
-                  ? r.array<int64_t>(&e->byteUs, [&](int64_t *v) { return r.number(v); })
-              : key == "warnings"
-                  ? r.array<std::string>(&e->warnings, [&](std::string *v) { return r.string(v); })
-                  : r.fail(why, "unknown field \"" + key + "\"");
-    if (!ok) return why->empty() ? r.fail(why, "a bad value for \"" + key + "\"") : false;
+    std::string key;
+    if (!r.read(&key) || !r.take(':')) return r.fail(why, "expected a \"name\":");
+    int found = 0;  // 1 read, -1 a bad value
+    fields(*e, [&](const char *name, auto &value, bool) {
+      if (found == 0 && key == name) found = r.read(&value) ? 1 : -1;
+    });
+    if (found == 0) return r.fail(why, "unknown field \"" + key + "\"");
+    if (found < 0) return r.fail(why, "a bad value for \"" + key + "\"");
   } while (r.take(','));
   if (!r.take('}')) return r.fail(why, "expected , or }");
   r.blanks();

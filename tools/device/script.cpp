@@ -4,6 +4,7 @@
 // A script on the command line is checked whole before anything starts.
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,19 +42,25 @@ struct Simulator {
   int64_t startUs = nowUs();
 
   Simulator(ProgramPort &p, Transcript &transcript, bool paced, long timeout)
-      : port(p), out(transcript), line(transcript, nullptr, &p, paced), timeoutMs(timeout) {
-    line.toProgram.fd = port.fd();
+      : port(p),
+        out(transcript),
+        line(transcript, nullptr, nullptr, &p, paced),
+        timeoutMs(timeout) {
+    line.toProgram.fd = port.master;
     line.toProgram.paced = paced;
     line.fromProgram = [this](const Bytes &bytes) {
       for (uint8_t byte : bytes) {
         auto m = decoder.feed(byte);
         if (!m) continue;
-        if (!quiet)
-          out.line(transcriptLine(nowUs() - startUs, "<-", hex(m->bytes), describe(*m, false)));
+        say("<-", m->bytes, describe(*m, false));
         if (m->command == KEY_DONE) fcMs.push_back((double)(nowUs() - startUs) / 1000);
         received.push_back(*m);
       }
     };
+  }
+
+  void say(const char *arrow, const Bytes &bytes, const std::string &what) {
+    if (!quiet) out.line(transcriptLine(nowUs() - startUs, arrow, hex(bytes), what));
   }
 
   // Runs until `done` holds (true), or the deadline passes or a signal asks
@@ -69,9 +76,9 @@ struct Simulator {
   }
 
   void send(const Bytes &bytes, const std::string &what) {
-    line.toProgram.held.insert(line.toProgram.held.end(), bytes.begin(), bytes.end());
+    line.toProgram.add(bytes);
     line.toProgram.write(nowUs());
-    if (!quiet) out.line(transcriptLine(nowUs() - startUs, "->", hex(bytes), what));
+    say("->", bytes, what);
   }
 
   // What came so far answers nothing sent after this.
@@ -80,36 +87,37 @@ struct Simulator {
     received.clear();
   }
 
-  // The first message with this command; those before it are passed over,
-  // and `before` is the one right before it.
-  bool await(int command, long ms, Message *found = nullptr, Message *before = nullptr) {
+  // The first message `wanted` picks; those before it are passed over, into `passed`.
+  bool await(const std::function<bool(const Message &)> &wanted, long ms, Message *found = nullptr,
+             std::vector<Message> *passed = nullptr) {
     return waitUntil(nowUs() + ms * 1000, [&] {
-      auto it = std::find_if(received.begin(), received.end(),
-                             [&](const Message &m) { return m.command == command; });
-      if (it == received.end()) return false;
-      if (found) *found = *it;
-      if (before && it != received.begin()) *before = *(it - 1);
-      received.erase(received.begin(), it + 1);
-      return true;
+      for (; !received.empty(); received.pop_front()) {
+        if (wanted(received.front()) && found) *found = received.front();
+        if (wanted(received.front())) return received.pop_front(), true;
+        if (passed) passed->push_back(received.front());
+      }
+      return false;
     });
+  }
+  static std::function<bool(const Message &)> is(int command) {
+    return [command](const Message &m) { return m.command == command; };
   }
 
   std::string identify(long ms) {
     forget();
     send(encode(IDENTIFY, false), "identify");
     Message reply;
-    if (!await(IDENTITY, ms, &reply)) return "no identity reply";
+    if (!await(is(IDENTITY), ms, &reply)) return "no identity reply";
     if (reply.data1 == IDENTITY_DATA1 && reply.data2 == IDENTITY_DATA2) return "";
     return format("identity %d, %d; the program's is %d, %d", reply.data1, reply.data2,
                   IDENTITY_DATA1, IDENTITY_DATA2);
   }
 
-  std::string keystroke(int command, const Key &key, const std::string &label) {
+  std::string keystroke(const Key &key, const std::string &label) {
     forget();
-    send(encode(command, true, key.scan, key.vk),
-         (command == KEY_STROKE ? "key " : "system key ") + label);
+    send(encode(KEY_STROKE, true, key.scan, key.vk), "key " + label);
     keysSent++;
-    if (!await(KEY_DONE, timeoutMs)) return "no FC for key " + label;
+    if (!await(is(KEY_DONE), timeoutMs)) return "no FC for key " + label;
     keysAcked++;
     return "";
   }
@@ -128,11 +136,11 @@ struct Simulator {
     forget();
     send(encode(QUERY_FLAGS, false), "query flags");
     send(encode(IDENTIFY, false), "identify");
-    Message answer;
-    if (!await(IDENTITY, timeoutMs, nullptr, &answer)) return "no answer to the query";
-    if (answer.command != MODIFIER_FLAGS)
+    std::vector<Message> passed;
+    if (!await(is(IDENTITY), timeoutMs, nullptr, &passed)) return "no answer to the query";
+    if (passed.empty() || passed.back().command != MODIFIER_FLAGS)
       return "the identity came without the flags right before it";
-    *flags = answer.data2;
+    *flags = passed.back().data2;
     return "";
   }
 
@@ -151,46 +159,27 @@ struct Simulator {
 };
 
 const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
-const std::string HEX = "(0[xX])?[0-9A-Fa-f]{1,2}", MS = "[0-9]{1,8}", N = "0*[1-9][0-9]{0,7}";
 
-struct Verb {
-  std::string name, arguments, pattern, help;  // pattern: of the argument
-};
-const Verb VERBS[] = {
-    {"identify", "[MS]", "(" + MS + ")?",
-     "send the identify request, wait for the identity (default 30 s)"},
-    {"key", "NAME|VK:SCAN", "", "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
-    {"syskey", "NAME|VK:SCAN", "", "the same as a system keystroke"},
-    {"text", "STRING", "", "type the characters, Shift held where they need it, locks left alone"},
-    {"mods", "HEX", HEX, "set the lock and modifier keys to this flags byte"},
-    {"query", "", "", "ask for the flags byte (with an identify, to tell the answer)"},
-    {"expect-flags", "HEX", HEX, "ask for the flags byte; fail unless it is HEX"},
-    {"expect", "HEX...", HEX + "( +" + HEX + ")*",
-     "wait for the program to send this message; fail if not"},
-    {"expect-fcs", "N [MS]", MS + "( +" + MS + ")?",
-     "fail unless N FCs came since the last check (first to last at least MS)"},
-    {"expect-no-loss", "", "", "fail unless every keystroke sent got its FC"},
-    {"save-counts", "FILE", ".+", "write the keystrokes sent and FCs received to FILE"},
-    {"raw", "HEX...", HEX + "( +" + HEX + ")*", "send bytes exactly as given"},
-    {"listen", "MS", MS, "print what the program sends for MS milliseconds"},
-    {"sleep", "MS", MS, "wait (printing what arrives meanwhile)"},
-    {"latency", "N", N, "N keystrokes at random moments; print write-to-FC times"},
-    {"soak", "SECONDS", N, "mixed traffic at a device's pace; print what was lost"},
-    {"flood", "MS HEX", N + " +" + HEX,
-     "send one byte at 9600 baud's line rate; count the answers"},
-    {"run", "SHELL-COMMAND", ".+", "run a command on this machine and wait for it"},
-    {"wait-file", "PATH", ".+", "wait (up to 10 min) until PATH exists, printing what arrives"},
+// A step's argument as given, its numbers, and its hex bytes.
+struct Arg {
+  std::string text;
+  long a = 0, b = 0;
+  Bytes bytes;
 };
 
-std::string latency(Simulator &s, long count) {
+std::string latency(Simulator &s, const Arg &arg) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> pause(0, 400);
   std::vector<double> times;
-  for (long i = 0; i < count; i++) {
+  for (long i = 0; i < arg.a; i++) {
     s.waitUntil(nowUs() + pause(random) * 1000);
     int64_t written = nowUs();
-    s.out.line(format("write-time-us %lld", rawMicroseconds()), true);
-    std::string why = s.keystroke(KEY_STROKE, F13, "F13");
+    // The host's raw clock, which Wine's QueryPerformanceCounter reads, so
+    // that a Windows program's times can be set against the device's.
+    timespec raw;
+    clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
+    s.out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
+    std::string why = s.keystroke(F13, "F13");
     if (!why.empty()) return why;
     times.push_back((double)(nowUs() - written) / 1000);
   }
@@ -203,18 +192,18 @@ std::string latency(Simulator &s, long count) {
 
 // Mixed traffic at a device's pace: keystrokes that wait for their FC,
 // queries, identify requests and Scroll Lock changes.
-std::string soak(Simulator &s, long seconds) {
+std::string soak(Simulator &s, const Arg &arg) {
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> pause(0, 300), pick(0, 9);
   std::vector<double> latencies;
   int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
   bool scrollLock = false;
   s.quiet = true;
-  for (int64_t end = nowUs() + seconds * 1000000; nowUs() < end && !stopSignal;) {
+  for (int64_t end = nowUs() + arg.a * 1000000; nowUs() < end && !stopSignal;) {
     s.waitUntil(nowUs() + pause(random) * 1000);
     int choice = pick(random);
     int64_t written = nowUs();
-    if (choice < 7 && ++keys && s.keystroke(KEY_STROKE, F13, "F13").empty())
+    if (choice < 7 && ++keys && s.keystroke(F13, "F13").empty())
       latencies.push_back((double)(nowUs() - written) / 1000);
     if (choice == 7 && ++queries && s.readFlags(&flags).empty()) answered++;
     if (choice == 8 && ++identifies && s.identify(s.timeoutMs).empty()) identities++;
@@ -225,24 +214,26 @@ std::string soak(Simulator &s, long seconds) {
   s.out.line(
       format("soak: %ld s, %d keystrokes, %zu FC, %zu lost; FC latency p50 %.1f ms, p99 %.1f ms; "
              "%d queries, %d answered; %d identify, %d answered; %d flag requests",
-             seconds, keys, latencies.size(), keys - latencies.size(), percentile(latencies, 0.50),
+             arg.a, keys, latencies.size(), keys - latencies.size(), percentile(latencies, 0.50),
              percentile(latencies, 0.99), queries, answered, identifies, identities, requests),
       true);
   return "";
 }
 
 // One byte value, over and over, at 9600 8O1's rate, counting the answers.
-std::string flood(Simulator &s, long ms, uint8_t value) {
+std::string flood(Simulator &s, const Arg &arg) {
   Outlet &out = s.line.toProgram;
+  Bytes value;
+  parseHexBytes(arg.text.substr(arg.text.rfind(' ') + 1), &value);
   long sent = 0, answers = 0;
-  std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
+  std::vector<long> perSecond((size_t)(arg.a / 1000 + 2), 0);
   s.quiet = true;
-  for (int64_t start = nowUs(), now = start; now - start < ms * 1000 && !stopSignal;
+  for (int64_t start = nowUs(), now = start; now - start < arg.a * 1000 && !stopSignal;
        now = nowUs()) {
     // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
     long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
     long n = std::min(due, out.paced ? 4 - (long)out.held.size() : out.held.empty() ? due : 0);
-    if (n > 0) out.held.insert(out.held.end(), (size_t)n, value), sent += n;
+    if (n > 0) out.held.insert(out.held.end(), (size_t)n, value[0]), sent += n;
     s.waitUntil(nowUs() + 2000);
     perSecond[std::min(perSecond.size() - 1, (size_t)((nowUs() - start) / 1000000))] +=
         (long)s.received.size();
@@ -251,22 +242,19 @@ std::string flood(Simulator &s, long ms, uint8_t value) {
   }
   s.quiet = false;
   std::string line =
-      format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent, value,
-             ms, answers);
+      format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent,
+             value[0], arg.a, answers);
   for (size_t i = 0; i + 1 < perSecond.size(); i++) line += format(" %ld", perSecond[i]);
-  // Paced, the program's output is taken no faster than the line carries it.
-  if (out.paced)
-    line +=
-        format("; the program's output waiting in the line: up to %zu bytes", s.line.mostWaiting);
   s.out.line(line, true);
   return "";
 }
 
-std::string text(Simulator &s, const std::string &arg) {
+std::string text(Simulator &s, const Arg &arg) {
+  const std::string &chars = arg.text;
   std::string why;
-  for (size_t i = 0; i < arg.size() && why.empty(); i++) {
-    if (!keyForChar(arg[i])->shifted) {
-      why = s.keystroke(KEY_STROKE, *keyForChar(arg[i]), arg.substr(i, 1));
+  for (size_t i = 0; i < chars.size() && why.empty(); i++) {
+    if (!keyForChar(chars[i])->shifted) {
+      why = s.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
       continue;
     }
     // A flag request sets all eight bits: Shift goes on over the flags as
@@ -275,125 +263,162 @@ std::string text(Simulator &s, const std::string &arg) {
     int flags;
     if (!(why = s.readFlags(&flags)).empty()) return why;
     s.setFlags(flags | 0x03);
-    for (; i < arg.size() && keyForChar(arg[i])->shifted && why.empty(); i++)
-      why = s.keystroke(KEY_STROKE, *keyForChar(arg[i]), arg.substr(i, 1));
+    for (; i < chars.size() && keyForChar(chars[i])->shifted && why.empty(); i++)
+      why = s.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
     s.setFlags(flags);
     i--;
   }
   return why;
 }
 
+std::string expect(Simulator &s, const Arg &arg) {
+  // The program's messages until one is exactly these bytes; the others are passed over.
+  std::vector<Message> passed;
+  auto same = [&](const Message &m) { return m.bytes == arg.bytes; };
+  if (s.await(same, s.timeoutMs, nullptr, &passed)) return "";
+  std::string seen;
+  for (const Message &m : passed) seen += (seen.empty() ? "" : ", ") + hex(m.bytes);
+  return format("expected %s within %ld ms; the program sent %s", hex(arg.bytes).c_str(),
+                s.timeoutMs, seen.empty() ? "nothing" : seen.c_str());
+}
+
+std::string expectFcs(Simulator &s, const Arg &arg) {
+  s.line.turn(0);
+  std::vector<double> times(s.fcMs.begin() + (long)s.fcsChecked, s.fcMs.end());
+  s.fcsChecked = s.fcMs.size();
+  double spread = times.empty() ? 0 : times.back() - times.front();
+  if ((long)times.size() != arg.a) return format("expected %ld FCs, %zu came", arg.a, times.size());
+  return spread >= (double)arg.b ? ""
+                                 : format(
+                                       "%ld FCs came within %.0f ms, expected at least %ld ms "
+                                       "apart",
+                                       arg.a, spread, arg.b);
+}
+
+std::string saveCounts(Simulator &s, const Arg &arg) {
+  std::string counts =
+      format("keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keysSent, s.keysAcked, s.fcMs.size());
+  int fd = open(arg.text.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
+  if ((fd >= 0 && close(fd) != 0) || !ok)
+    return "cannot write " + arg.text + ": " + std::strerror(errno);
+  return "";
+}
+
 // A shell command, waited for in the loop, so that what the program sends
 // meanwhile is printed and a signal still ends the run.
-std::string runShell(Simulator &s, const std::string &command) {
+std::string runShell(Simulator &s, const Arg &arg) {
   s.out.write();
   pid_t pid = fork();
   if (pid == 0) {
     std::signal(SIGPIPE, SIG_DFL);
     std::signal(SIGXFSZ, SIG_DFL);
-    execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
+    execl("/bin/sh", "sh", "-c", arg.text.c_str(), (char *)nullptr);
     _exit(127);
   }
   int status = 0;
   if (pid < 0) return std::string("cannot run a shell: ") + std::strerror(errno);
   if (s.waitUntil(INT64_MAX, [&] { return waitpid(pid, &status, WNOHANG) == pid; }))
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + arg.text;
   kill(pid, SIGTERM);
   for (int64_t until = nowUs() + 500000; waitpid(pid, &status, WNOHANG) != pid; usleep(10000))
     if (nowUs() > until) kill(pid, SIGKILL), waitpid(pid, &status, 0);
   return "stopped";
 }
 
-std::string run(Simulator &s, const std::string &name, const std::string &arg) {
-  std::istringstream words(arg);
-  long a = 0, b = 0;
-  words >> a >> b;
-  Bytes bytes;
-  std::string why;
-  int flags;
-  parseHexBytes(arg, &bytes);
-  if (name == "identify") return s.identify(arg.empty() ? 30000 : a);
-  if (name == "key" || name == "syskey")
-    return s.keystroke(name == "key" ? KEY_STROKE : SYS_KEY_STROKE, *keyNamed(arg), arg);
-  if (name == "text") return text(s, arg);
-  if (name == "mods") return s.setFlags(bytes[0]);
-  if (name == "query") return s.readFlags(&flags);
-  if (name == "expect-flags" && !(why = s.readFlags(&flags)).empty()) return why;
-  if (name == "expect-flags")
-    return flags == bytes[0] ? "" : format("flags are 0x%02X, expected 0x%02X", flags, bytes[0]);
-  if (name == "expect") {
-    // The program's messages until one is exactly these bytes; the others are passed over.
-    std::string seen;
-    bool came = s.waitUntil(nowUs() + s.timeoutMs * 1000, [&] {
-      for (; !s.received.empty(); s.received.pop_front()) {
-        if (s.received.front().bytes == bytes) return s.received.pop_front(), true;
-        seen += (seen.empty() ? "" : ", ") + hex(s.received.front().bytes);
-      }
-      return false;
-    });
-    return came ? ""
-                : format("expected %s within %ld ms; the program sent %s", hex(bytes).c_str(),
-                         s.timeoutMs, seen.empty() ? "nothing" : seen.c_str());
-  }
-  if (name == "expect-fcs") {
-    s.line.turn(0);
-    std::vector<double> times(s.fcMs.begin() + (long)s.fcsChecked, s.fcMs.end());
-    s.fcsChecked = s.fcMs.size();
-    double spread = times.empty() ? 0 : times.back() - times.front();
-    if ((long)times.size() != a) return format("expected %ld FCs, %zu came", a, times.size());
-    return spread >= (double)b
-               ? ""
-               : format("%ld FCs came within %.0f ms, expected at least %ld ms apart", a, spread,
-                        b);
-  }
-  if (name == "expect-no-loss" && s.keysSent > s.keysAcked)
-    return format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
-  if (name == "save-counts") {
-    std::string counts =
-        format("keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keysSent, s.keysAcked, s.fcMs.size());
-    int fd = open(arg.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
-    if ((fd >= 0 && close(fd) != 0) || !ok)
-      return "cannot write " + arg + ": " + std::strerror(errno);
-  }
-  if (name == "raw") s.send(bytes, "raw");
-  if (name == "listen" || name == "sleep") s.waitUntil(nowUs() + a * 1000);
-  if (name == "latency") return latency(s, a);
-  if (name == "soak") return soak(s, a);
-  if (name == "flood")
-    return flood(s, a, (uint8_t)std::stoi(arg.substr(arg.rfind(' ') + 1), nullptr, 16));
-  if (name == "run") return runShell(s, arg);
-  if (name == "wait-file" &&
-      !s.waitUntil(nowUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
-    return "no file " + arg + " within 10 min";
-  return "";
-}
+// Each step: its word, its argument as --help shows it, the pattern the
+// argument must match ("": a key's name), what it does, and how it runs.
+const std::string HEX = "(0[xX])?[0-9A-Fa-f]{1,2}", MS = "[0-9]{1,8}", N = "0*[1-9][0-9]{0,7}";
+struct Verb {
+  const char *name, *arguments;
+  std::string pattern;
+  const char *help;
+  std::string (*run)(Simulator &s, const Arg &arg);
+};
+const Verb VERBS[] = {
+    {"identify", "[MS]", "(" + MS + ")?",
+     "send the identify request, wait for the identity (default 30 s)",
+     [](Simulator &s, const Arg &a) { return s.identify(a.text.empty() ? 30000 : a.a); }},
+    {"key", "NAME|VK:SCAN", "", "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC",
+     [](Simulator &s, const Arg &a) { return s.keystroke(*keyNamed(a.text), a.text); }},
+    {"text", "STRING", "[\\s\\S]+",
+     "type the characters, Shift held where they need it, locks left alone", text},
+    {"mods", "HEX", HEX, "set the lock and modifier keys to this flags byte",
+     [](Simulator &s, const Arg &a) { return s.setFlags(a.bytes[0]); }},
+    {"query", "", "", "ask for the flags byte (with an identify, to tell the answer)",
+     [](Simulator &s, const Arg &) {
+       int flags;
+       return s.readFlags(&flags);
+     }},
+    {"expect-flags", "HEX", HEX, "ask for the flags byte; fail unless it is HEX",
+     [](Simulator &s, const Arg &a) {
+       int flags;
+       std::string why = s.readFlags(&flags);
+       return !why.empty() || flags == a.bytes[0]
+                  ? why
+                  : format("flags are 0x%02X, expected 0x%02X", flags, a.bytes[0]);
+     }},
+    {"expect", "HEX...", HEX + "( +" + HEX + ")*",
+     "wait for the program to send this message; fail if not", expect},
+    {"expect-fcs", "N [MS]", MS + "( +" + MS + ")?",
+     "fail unless N FCs came since the last check (first to last at least MS)", expectFcs},
+    {"expect-no-loss", "", "", "fail unless every keystroke sent got its FC",
+     [](Simulator &s, const Arg &) -> std::string {
+       if (s.keysSent == s.keysAcked) return "";
+       return format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
+     }},
+    {"save-counts", "FILE", ".+", "write the keystrokes sent and FCs received to FILE", saveCounts},
+    {"raw", "HEX...", HEX + "( +" + HEX + ")*", "send bytes exactly as given",
+     [](Simulator &s, const Arg &a) -> std::string { return s.send(a.bytes, "raw"), ""; }},
+    {"listen", "MS", MS, "print what the program sends for MS milliseconds",
+     [](Simulator &s, const Arg &a) -> std::string {
+       return s.waitUntil(nowUs() + a.a * 1000), "";
+     }},
+    {"sleep", "MS", MS, "wait (printing what arrives meanwhile)",
+     [](Simulator &s, const Arg &a) -> std::string {
+       return s.waitUntil(nowUs() + a.a * 1000), "";
+     }},
+    {"latency", "N", N, "N keystrokes at random moments; print write-to-FC times", latency},
+    {"soak", "SECONDS", N, "mixed traffic at a device's pace; print what was lost", soak},
+    {"flood", "MS HEX", N + " +" + HEX, "send one byte at 9600 baud's line rate; count the answers",
+     flood},
+    {"run", "SHELL-COMMAND", ".+", "run a command on this machine and wait for it", runShell},
+    {"wait-file", "PATH", ".+", "wait (up to 10 min) until PATH exists, printing what arrives",
+     [](Simulator &s, const Arg &a) -> std::string {
+       if (s.waitUntil(nowUs() + 600000000LL, [&] { return access(a.text.c_str(), F_OK) == 0; }))
+         return "";
+       return "no file " + a.text + " within 10 min";
+     }},
+};
 
 // Checks a step and, with a simulator, runs it. A bad step is a usage error,
 // a failed one a failure; a comment or an empty line does nothing.
 Outcome step(Simulator *s, const std::string &line) {
   std::istringstream words(line);
-  std::string name, arg;
+  Arg arg;
+  std::string name, why;
   words >> name;
-  std::getline(words >> std::ws, arg);
-  if (!arg.empty() && arg.back() == '\r') arg.pop_back();  // a line from Windows
-  if (name != "text") arg.erase(arg.find_last_not_of(" \t") + 1);
+  std::getline(words >> std::ws, arg.text);
+  std::string &text = arg.text;
+  if (!text.empty() && text.back() == '\r') text.pop_back();  // a line from Windows
+  if (name != "text") text.erase(text.find_last_not_of(" \t") + 1);
   if (name.empty() || name[0] == '#') return Outcome();
   const Verb *verb = nullptr;
   for (const Verb &v : VERBS)
     if (name == v.name) verb = &v;
-  std::string why = !verb ? "unknown command '" + name + "'" : "";
-  for (char c : name == "text" ? arg : "")
+  for (char c : name == "text" ? text : "")
     if (!keyForChar(c)) why = format("no key types '%c'", c);
-  bool bad = !verb || (name == "text" ? arg.empty()
-                       : verb->pattern.empty() && !verb->arguments.empty()
-                           ? !keyNamed(arg)
-                           : !std::regex_match(arg, std::regex(verb->pattern)));
+  if (!verb) why = "unknown command '" + name + "'";
+  bool bad = verb && (verb->pattern.empty() && *verb->arguments
+                          ? !keyNamed(text)
+                          : !std::regex_match(text, std::regex(verb->pattern)));
   if (why.empty() && bad)
-    why = name + " takes " + (verb->arguments.empty() ? "no argument" : verb->arguments);
+    why = name + " takes " + (*verb->arguments ? verb->arguments : "no argument");
   if (!why.empty()) return usage("'" + line + "': " + why);
   if (!s) return Outcome();
-  why = run(*s, name, arg);
+  std::istringstream(text) >> arg.a >> arg.b;
+  parseHexBytes(text, &arg.bytes);
+  why = verb->run(*s, arg);
   if (stopSignal) why = format("stopped (%s) during '%s'", strsignal(stopSignal), line.c_str());
   return why.empty() ? Outcome() : failure(why);
 }
@@ -424,8 +449,8 @@ bool nextLine(Simulator &s, std::string *line) {
 std::string stepHelp() {
   std::string help;
   for (const Verb &v : VERBS)
-    help += format("  %-21s%s\n", (v.name + (v.arguments.empty() ? "" : " ") + v.arguments).c_str(),
-                   v.help.c_str());
+    help += format("  %-21s%s\n",
+                   (v.name + std::string(*v.arguments ? " " : "") + v.arguments).c_str(), v.help);
   return help;
 }
 
@@ -441,9 +466,8 @@ Outcome runScript(const Options &o) {
     std::string why;
     if (!port.make(o.link, false, &why)) return usage(why);
     Simulator s(port, out, o.lineRate, o.timeoutMs);
-    out.line(
-        "device: " + o.link + " -> " + port.slave() + (o.lineRate ? " (paced as 9600 8O1)" : ""),
-        true);
+    out.line("device: " + o.link + " -> " + port.slave + (o.lineRate ? " (paced as 9600 8O1)" : ""),
+             true);
     for (size_t i = 0; i < o.steps.size() && result.code == EXIT_PASSED; i++)
       result = step(&s, o.steps[i]);
     for (std::string line; o.fromStdin && result.code == EXIT_PASSED && nextLine(s, &line);) {
@@ -454,11 +478,7 @@ Outcome runScript(const Options &o) {
       result = failure(format("stopped (%s) waiting for a step", strsignal(stopSignal)));
     if (result.code == EXIT_PASSED && !(why = s.drain()).empty()) result = failure(why);
   }  // the link goes before the wait for standard output
-  std::string troubles = out.finish();
-  if (!troubles.empty())
-    result = {result.code ? result.code : EXIT_FAILED,
-              result.why + (result.why.empty() ? "" : "\n") + troubles};
-  return result;
+  return out.finish(result);
 }
 
 }  // namespace device

@@ -7,36 +7,12 @@
 #pragma once
 
 #include <poll.h>
-#include <sys/types.h>
-
-#include <deque>
 
 #include "record.h"
 
 namespace device {
 
-struct Sink {
-  std::string name;  // "standard output", "--log FILE", "--record FILE"
-  int fd = -1;
-  bool whole = false, json = false;  // whole: cut rather than thinned; json: a record
-  std::deque<std::string> lines;     // waiting, each with its line end
-  size_t held = 0, at = 0;           // at: how much of the first has been written
-  long written = 0, dropped = 0, accepted = 0, cutAfter = 0;
-  off_t offset = 0;
-  std::deque<off_t> ends;  // where the last whole lines written end in the file
-  bool refused = false, cut = false;
-  std::string broken;  // why it takes no more lines
-
-  void line(const std::string &text, bool keep);
-  void write();
-  std::string trouble() const;
-
- private:
-  void queue(const std::string &text);
-  void cutHere(const std::string &why);
-  void fail(int error);
-  std::string cutLine(const std::string &why) const;
-};
+struct Sink;
 
 class Transcript {
  public:
@@ -50,22 +26,23 @@ class Transcript {
   bool open(const std::string &log, const std::string &record, const std::string &port,
             std::string *why);
   void abandon();  // the run does not start: what it made is removed, the rest left as it was
-  void start();    // the run starts: the log and the record are emptied
+  // The run starts: the log and the record are emptied, the record begins
+  // with `start`, and `firstLine` is printed.
+  void start(const Entry &start, const std::string &firstLine);
 
   void line(const std::string &text, bool keep = false);  // standard output and the log
-  void record(const Entry &entry) { sinks_[RECORD].line(recordLine(entry), true); }
+  void record(const Entry &entry);
 
   void write();                                  // as much as each sink takes now
   void pollFds(std::vector<pollfd> *fds) const;  // the sinks waiting for room
   // Waits for the sinks to take what they hold: until they have (a signal
   // then allows half a second more), or half a second when a signal ended
-  // the run.
-  // Returns why any of them is not whole, a line each, or "".
-  std::string finish();
+  // the run. Returns the run's outcome with why any sink is not whole, a
+  // line each, which fails the run.
+  Outcome finish(Outcome result);
 
  private:
-  enum { OUT, LOG, RECORD };
-  Sink sinks_[3];
+  std::vector<Sink> sinks_;  // standard output, the log, the record
   bool keepAll_;
   std::vector<std::string> made_;  // files this run created
 };

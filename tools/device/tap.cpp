@@ -25,18 +25,25 @@ struct Tap {
   int64_t lastTryUs = -REOPEN_US;
 
   Tap(const Options &options, SerialPort &d, ProgramPort &p, View &v, Transcript &out)
-      : o(options), device(d), program(p), view(v), line(out, &d, &p, options.lineRate) {
+      : o(options), device(d), program(p), view(v), line(out, &v, &d, &p, options.lineRate) {
     line.held = false;
     line.toProgram.paced = o.lineRate;
-    line.fromDevice = [this](const std::vector<SerialPort::Byte> &got) { fromDevice(got); };
+    line.fromDevice = [this](const Bytes &data) { fromDevice(data); };
     line.fromProgram = [this](const Bytes &bytes) { fromProgram(bytes); };
     line.deviceGone = [this] { deviceGone(); };
   }
 
   void programOpened() {
     line.held = true;
-    line.toProgram.fd = program.fd();
+    line.toProgram.fd = program.master;
     view.event(stampUs(), "program-open");
+  }
+
+  // What the program has not read, and what still waits for it, goes with its port.
+  void loseUnread(const std::string &why) {
+    Bytes left = line.held ? program.takeUnread() : Bytes(), waiting = line.toProgram.giveUp();
+    left.insert(left.end(), waiting.begin(), waiting.end());
+    view.lost(Side::Device, left, stampUs(), why);
   }
 
   void checkProgram() {
@@ -44,39 +51,29 @@ struct Tap {
     if (held == line.held) return;
     if (held) return programOpened();
     fromProgram(line.readProgram(true));  // what it wrote last
-    // What it left unread is gone with the port, as a closed COM port keeps nothing.
-    Bytes unread = program.takeUnread(), waiting = line.toProgram.giveUp();
-    unread.insert(unread.end(), waiting.begin(), waiting.end());
-    view.lost(Side::Device, unread, stampUs(),
-              "lost: the program closed its port without reading them");
+    // A closed COM port keeps nothing for the next program.
+    loseUnread("lost: the program closed its port without reading them");
     line.held = false;
     line.toProgram = Outlet();
     line.toProgram.paced = o.lineRate;
     view.event(stampUs(), "program-closed");
   }
 
-  void fromDevice(const std::vector<SerialPort::Byte> &got) {
+  void fromDevice(const Bytes &data) {
     // What came as the program opened its port reaches it, as on a real port.
     if (!line.held && program.held()) programOpened();
-    Bytes data;
-    for (const SerialPort::Byte &b : got) data.push_back(b.byte);
-    if (line.held) {
-      line.toProgram.held.insert(line.toProgram.held.end(), data.begin(), data.end());
-      line.toProgram.write(nowUs());
-      view.bytes(Side::Device, data, stampUs());
-    } else {
-      view.lost(Side::Device, data, stampUs(), "dropped: no program held the port", true);
-    }
-    for (const SerialPort::Byte &b : got)
-      if (b.kind != SerialPort::Byte::DATA)
-        view.lineError(b.kind == SerialPort::Byte::BREAK, b.byte, stampUs());
+    if (!line.held)
+      return view.lost(Side::Device, data, stampUs(), "dropped: no program held the port", true);
+    line.toProgram.add(data);
+    line.toProgram.write(nowUs());
+    view.bytes(Side::Device, data, stampUs());
   }
 
   void fromProgram(const Bytes &bytes) {
     if (bytes.empty()) return;
     view.bytes(Side::Program, bytes, stampUs());
-    if (device.isOpen())
-      line.toDevice.held.insert(line.toDevice.held.end(), bytes.begin(), bytes.end());
+    if (device.fd >= 0)
+      line.toDevice.add(bytes);
     else
       view.lost(Side::Program, bytes, stampUs(), "lost: the device has gone");
   }
@@ -84,12 +81,12 @@ struct Tap {
   void openDevice() {
     lastTryUs = nowUs();
     std::string why;
-    if (device.isOpen() || device.open(&why) == SerialPort::OPEN) {
-      line.toDevice.fd = device.fd();
-      view.event(stampUs(), "device-open",
-                 "device port open: " + device.path() +
-                     (device.note().empty() ? "" : "; " + device.note()),
-                 device.marksLineErrors());
+    if (device.fd >= 0 || device.open(&why) == SerialPort::OPEN) {
+      line.toDevice.fd = device.fd;
+      view.event(
+          stampUs(), "device-open",
+          "device port open: " + device.path + (device.note.empty() ? "" : "; " + device.note),
+          device.marksLineErrors());
       waitingSaid = false;
     } else if (!waitingSaid) {
       view.event(stampUs(), "device-waiting", "waiting for the device: " + why);
@@ -109,25 +106,23 @@ struct Tap {
   void run() {
     int64_t endUs = o.seconds > 0 ? o.seconds * 1000000 : INT64_MAX;
     for (openDevice(); !stopSignal && nowUs() < endUs;) {
-      if (!device.isOpen() && nowUs() - lastTryUs >= REOPEN_US) openDevice();
+      if (device.fd < 0 && nowUs() - lastTryUs >= REOPEN_US) openDevice();
       line.turn(endUs);
       checkProgram();
-      if (line.held) deliver(line.toProgram, view, Side::Device, "program");
-      if (device.isOpen() && !deliver(line.toDevice, view, Side::Program, "device")) deviceGone();
+      if (line.held) line.deliver(line.toProgram);
+      if (device.fd >= 0 && !line.deliver(line.toDevice)) deviceGone();
       view.advance(stampUs());
     }
     // What is still on its way gets a last moment; what is left is counted.
     for (int64_t until = nowUs() + LAST_CHANCE_US; nowUs() < until; usleep(10000)) {
       if (line.held) fromProgram(line.readProgram(true));
       line.toProgram.write(nowUs());
-      if (device.isOpen()) line.toDevice.write(nowUs());
+      if (device.fd >= 0) line.toDevice.write(nowUs());
       bool programDone = !line.held || (line.toProgram.held.empty() && program.unread() == 0 &&
                                         nowUs() - line.toProgram.wroteUs > SETTLE_US);
-      if (programDone && (line.toDevice.held.empty() || !device.isOpen())) break;
+      if (programDone && (line.toDevice.held.empty() || device.fd < 0)) break;
     }
-    Bytes left = line.held ? program.takeUnread() : Bytes(), waiting = line.toProgram.giveUp();
-    left.insert(left.end(), waiting.begin(), waiting.end());
-    view.lost(Side::Device, left, stampUs(), "lost: the run ended before the program read them");
+    loseUnread("lost: the run ended before the program read them");
     view.lost(Side::Program, line.toDevice.giveUp(), stampUs(),
               "lost: the run ended before the device took them");
     view.end(stampUs());
@@ -146,20 +141,16 @@ Outcome runTap(const Options &o) {
   {
     ProgramPort program;
     if (!program.make(o.link, true, &why)) return out.abandon(), usage(why);
-    out.start();
     Entry start = {0, "start"};
     start.mode = "tap", start.port = o.port, start.link = o.link;
-    out.record(start);
-    out.line("tap: " + o.port + " <-> " + o.link + " -> " + program.slave() +
-                 " (-> device to program, <- program to device)" +
-                 (o.lineRate ? "; paced as 9600 8O1" : ""),
-             true);
+    out.start(start, "tap: " + o.port + " <-> " + o.link + " -> " + program.slave +
+                         " (-> device to program, <- program to device)" +
+                         (o.lineRate ? "; paced as 9600 8O1" : ""));
     View view(out, "tap", false);
     Tap(o, device, program, view, out).run();
   }  // the link goes before the wait for the sinks
   device.close();
-  std::string troubles = out.finish();
-  return troubles.empty() ? Outcome() : failure(troubles);
+  return out.finish({});
 }
 
 }  // namespace device

@@ -1,17 +1,13 @@
 #include "util.h"
 
-#include <time.h>
-
 #include <algorithm>
-#include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <sstream>
 
 namespace device {
-
-Outcome usage(const std::string &why) { return {EXIT_USAGE, why}; }
-Outcome failure(const std::string &why) { return {EXIT_FAILED, why}; }
 
 std::string format(const char *pattern, ...) {
   char text[1024];
@@ -22,38 +18,31 @@ std::string format(const char *pattern, ...) {
   return text;
 }
 
-bool parseWhole(const std::string &text, long min, long max, long *value) {
-  if (text.empty() || text.size() > 18) return false;  // more would overflow
-  long v = 0;
-  for (char c : text) {
-    if (!std::isdigit((unsigned char)c)) return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v < min || v > max) return false;
-  *value = v;
-  return true;
+namespace {
+// Digits only, in `base`, the whole of the text; unsigned, so that no sign is taken.
+bool parseDigits(const std::string &text, int base, unsigned long long *value) {
+  const char *end = text.data() + text.size();
+  auto parsed = std::from_chars(text.data(), end, *value, base);
+  return !text.empty() && parsed.ec == std::errc() && parsed.ptr == end;
 }
+}  // namespace
 
-bool parseHexByte(const std::string &text, int *value) {
-  std::string digits = text;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-    digits = digits.substr(2);
-  if (digits.empty() || digits.size() > 2) return false;
-  for (char c : digits)
-    if (!std::isxdigit((unsigned char)c)) return false;
-  *value = std::stoi(digits, nullptr, 16);
+bool parseWhole(const std::string &text, long min, long max, long *value) {
+  unsigned long long v;
+  if (!parseDigits(text, 10, &v) || v < (unsigned long long)min || v > (unsigned long long)max)
+    return false;
+  *value = (long)v;
   return true;
 }
 
 bool parseHexBytes(const std::string &text, Bytes *bytes) {
   bytes->clear();
-  size_t at = 0;
-  while ((at = text.find_first_not_of(' ', at)) != std::string::npos) {
-    size_t end = std::min(text.find(' ', at), text.size());
-    int value;
-    if (!parseHexByte(text.substr(at, end - at), &value)) return false;
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) word.erase(0, 2);
+    unsigned long long value;
+    if (word.size() > 2 || !parseDigits(word, 16, &value)) return false;
     bytes->push_back((uint8_t)value);
-    at = end;
   }
   return !bytes->empty();
 }
@@ -73,14 +62,7 @@ int64_t nowUs() {
 
 int64_t stampUs() {
   static int64_t last = -1;
-  last = std::max(last + 1, nowUs());
-  return last;
-}
-
-long long rawMicroseconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC_RAW, &t);
-  return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+  return last = std::max(last + 1, nowUs());
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -96,12 +78,8 @@ std::string transcriptLine(int64_t us, const char *arrow, const std::string &byt
 
 volatile sig_atomic_t stopSignal = 0;
 
-namespace {
-void requestStop(int signal) { stopSignal = signal; }
-}  // namespace
-
 void catchSignals() {
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, requestStop);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, [](int signal) { stopSignal = signal; });
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -19,15 +19,14 @@ struct Outcome {
   int code = EXIT_PASSED;
   std::string why;
 };
-Outcome usage(const std::string &why);
-Outcome failure(const std::string &why);
+inline Outcome usage(const std::string &why) { return {EXIT_USAGE, why}; }
+inline Outcome failure(const std::string &why) { return {EXIT_FAILED, why}; }
 
 std::string format(const char *pattern, ...) __attribute__((format(printf, 1, 2)));
 
 // The whole text is the number: "5x", " 5", "+5" and "" are not numbers.
 bool parseWhole(const std::string &text, long min, long max, long *value);
-// One byte in hex, "84" or "0x84"; and bytes separated by blanks, at least one.
-bool parseHexByte(const std::string &text, int *value);
+// Bytes in hex separated by blanks, "84 1E" or "0x84", at least one.
 bool parseHexBytes(const std::string &text, Bytes *bytes);
 std::string hex(const Bytes &bytes);  // "84 1E 41"
 
@@ -36,9 +35,6 @@ int64_t nowUs();
 // The time of one input to a run's view: the clock, never the same twice, so
 // that a record's inputs sort back into the order the run took them.
 int64_t stampUs();
-// The host's raw monotonic clock, which Wine's QueryPerformanceCounter reads,
-// so that a Windows program's times can be set against the device's.
-long long rawMicroseconds();
 // The p-th fraction of the values by the nearest-rank rule; 0 when none.
 double percentile(std::vector<double> values, double p);
 

@@ -21,11 +21,6 @@ const std::map<std::string, std::string> WORDED = {
 std::string said(const Sighting &w) { return std::string(ruleName(w.rule)) + ": " + w.evidence; }
 }  // namespace
 
-bool knownEvent(const std::string &name) {
-  return WORDED.count(name) || name == "device-open" || name == "device-waiting" ||
-         name == "device-gone" || name == "stalled" || name == "taking" || name == "prompt";
-}
-
 void View::take(const Sightings &batch, std::vector<Message> *done) {
   Entry pending;  // a message, waiting for the warnings about it that follow it
   for (const Sighting &s : batch) {
@@ -94,7 +89,7 @@ void View::lost(Side from, const Bytes &bytes, int64_t us, const std::string &wh
 
 void View::restart() {
   for (Side side : {Side::Device, Side::Program}) {
-    const Watch::Open &open = watch_.open(side);
+    const Watch::Stream &open = watch_.sides[(int)side];
     if (!open.bytes.empty())
       out_.record({open.byteUs.front(), "partial", sideName(side), open.bytes, open.byteUs,
                    "a message begun and never ended"});
@@ -110,15 +105,13 @@ void View::event(int64_t us, const std::string &name, const std::string &given, 
   if (name == "program-open" && droppedSinceOpen_ > 0)
     text += format(" (%ld bytes from the device were dropped before)", droppedSinceOpen_);
   if (name == "program-open") droppedSinceOpen_ = 0;
-  if (judge_) judge_->event(name, us, !watch_.open(Side::Device).bytes.empty());
+  if (judge_) judge_->event(name, us, !watch_.sides[(int)Side::Device].bytes.empty());
   marks_ = marks_ || marks;
   out_.line(transcriptLine(us, "==", "", text));
   Entry e = {us, name, "", {}, {}, text};
   e.marksLineErrors = marks;
   out_.record(e);
 }
-
-void View::advance(int64_t us) { take(watch_.advance(us)); }
 
 int View::end(int64_t us) {
   advance(us);
@@ -127,18 +120,19 @@ int View::end(int64_t us) {
   const char *p = mode_.c_str();
   auto say = [&](const std::string &line) { out_.line(line, true); };
   int warnings = 0;
-  for (int r = 0; r < (int)Rule::COUNT; r++) warnings += watch_.warnings((Rule)r);
+  std::string counts = format("%s: warnings:", p);
+  for (int r = 0; r < (int)Rule::COUNT; r++)
+    warnings += watch_.warnings[r],
+        counts += format(" %s %d", ruleName((Rule)r), watch_.warnings[r]);
   if (!judge_) {
+    const std::vector<double> &fc = watch_.fcLatenciesMs;
+    int parity = watch_.warnings[(int)Rule::ParityError];
+    int breaks = watch_.warnings[(int)Rule::LineBreak];
     say(format("%s: %.1f s, %d messages from the device, %d from the program", p, (double)us / 1e6,
-               watch_.messages(Side::Device), watch_.messages(Side::Program)));
-    std::string counts = format("%s: warnings:", p);
-    for (int r = 0; r < (int)Rule::COUNT; r++)
-      counts += format(" %s %d", ruleName((Rule)r), watch_.warnings((Rule)r));
+               watch_.messages[0], watch_.messages[1]));
     say(counts);
-    const std::vector<double> &fc = watch_.fcLatenciesMs();
     say(format("%s: FC latency over %zu keystrokes: p50 %.1f ms, p99 %.1f ms", p, fc.size(),
                percentile(fc, 0.50), percentile(fc, 0.99)));
-    int parity = watch_.warnings(Rule::ParityError), breaks = watch_.warnings(Rule::LineBreak);
     say(!marks_ ? format("%s: line errors: not checked: the port took no parity setting (a "
                          "pseudo-terminal has none)",
                          p)

@@ -10,9 +10,6 @@
 
 namespace device {
 
-// The events a run records besides bytes (and start, end and cut).
-bool knownEvent(const std::string &name);
-
 class View {
  public:
   // `mode`: "tap" or "conform"; a conformance run has a judge.
@@ -27,13 +24,12 @@ class View {
   // device while no program held the port.
   void lost(Side from, const Bytes &bytes, int64_t us, const std::string &why,
             bool dropped = false);
-  // An event knownEvent names; the view words those it acts on itself.
+  // An event of the run; the view words those it acts on itself.
   void event(int64_t us, const std::string &name, const std::string &text = "", bool marks = false);
-  void advance(int64_t us);
+  void advance(int64_t us) { take(watch_.advance(us)); }
   // The summary and, judged, the grades; returns the exit code they give.
   int end(int64_t us);
 
-  int keystrokes() const { return judge_ ? judge_->keystrokes() : 0; }
   long lostBytes(Side from) const { return lost_[(int)from]; }
 
  private:

@@ -5,8 +5,6 @@
 
 namespace device {
 
-const char *sideName(Side side) { return side == Side::Device ? "device" : "program"; }
-
 const char *ruleName(Rule rule) {
   static const char *names[] = {"key-before-fc",   "header-bit7",   "data-bit7",    "slow-message",
                                 "ignored-command", "one-byte-data", "no-fc",        "incomplete",
@@ -15,19 +13,16 @@ const char *ruleName(Rule rule) {
 }
 
 Sighting Watch::warn(Rule rule, int64_t us, const std::string &evidence) {
-  warnings_[(int)rule]++;
+  warnings[(int)rule]++;
   Sighting s;
-  s.isWarning = true;
-  s.rule = rule;
-  s.atUs = us;
-  s.evidence = evidence;
+  s.isWarning = true, s.rule = rule, s.atUs = us, s.evidence = evidence;
   return s;
 }
 
 Sightings Watch::feed(Side side, uint8_t byte, int64_t us) {
   Sightings out = advance(us);
-  Stream &stream = sides_[(int)side];
-  bool header = stream.open.bytes.empty();
+  Stream &stream = sides[(int)side];
+  bool header = stream.bytes.empty();
   if (side == Side::Device && header && !(byte & 0x80))
     stream.held.push_back(warn(
         Rule::HeaderBit7, us,
@@ -37,27 +32,24 @@ Sightings Watch::feed(Side side, uint8_t byte, int64_t us) {
                                format("data byte %02X has bit 7 set; the program keeps it and "
                                       "ORs the header's bit in",
                                       byte)));
-  stream.open.bytes.push_back(byte);
-  stream.open.byteUs.push_back(us);
+  stream.bytes.push_back(byte);
+  stream.byteUs.push_back(us);
   auto message = stream.decoder.feed(byte);
   if (!message) return out;
 
-  messages_[(int)side]++;
+  messages[(int)side]++;
   Sighting s;
-  s.side = side;
-  s.message = *message;
-  s.byteUs = stream.open.byteUs;
+  s.side = side, s.message = *message, s.byteUs = stream.byteUs;
   out.push_back(s);
   out.insert(out.end(), stream.held.begin(), stream.held.end());
-  stream.held.clear();
-  stream.open = {};
   bool incompleteReported = stream.reportedIncomplete;
+  stream.bytes.clear(), stream.byteUs.clear(), stream.held.clear();
   stream.reportedIncomplete = false;
   if (side == Side::Device) {
     checkDeviceMessage(s, incompleteReported, &out);
-  } else if (message->command == KEY_DONE && !unacknowledged_.empty()) {
-    fcLatenciesMs_.push_back((double)(us - unacknowledged_.front()) / 1000);
-    unacknowledged_.pop_front();
+  } else if (message->command == KEY_DONE && !unacknowledged.empty()) {
+    fcLatenciesMs.push_back((double)(us - unacknowledged.front()) / 1000);
+    unacknowledged.pop_front();
   }
   return out;
 }
@@ -88,56 +80,54 @@ void Watch::checkDeviceMessage(const Sighting &s, bool incompleteReported, Sight
                                "with 03",
                                m.data2)));
   if (!isKeystroke(m.command)) return;
-  if (!unacknowledged_.empty())
+  if (!unacknowledged.empty())
     out->push_back(warn(Rule::KeyBeforeFc, last,
                         format("keystroke sent %.0f ms after the previous one, before its FC",
-                               (double)(last - unacknowledged_.back()) / 1000)));
-  unacknowledged_.push_back(last);
+                               (double)(last - unacknowledged.back()) / 1000)));
+  unacknowledged.push_back(last);
 }
 
 Sightings Watch::lineError(bool isBreak, uint8_t byte, int64_t us) {
   Sightings out = advance(us);
-  if (isBreak)
-    out.push_back(warn(Rule::LineBreak, us, "a break: the line held low for longer than a byte"));
-  else
-    out.push_back(
-        warn(Rule::ParityError, us,
-             format("byte %02X arrived with a parity or framing error: is the device at 9600 8O1?",
-                    byte)));
+  out.push_back(isBreak
+                    ? warn(Rule::LineBreak, us, "a break: the line held low for longer than a byte")
+                    : warn(Rule::ParityError, us,
+                           format("byte %02X arrived with a parity or framing error: is the "
+                                  "device at 9600 8O1?",
+                                  byte)));
   return out;
 }
 
 Sightings Watch::restart() {
   Sightings out;
-  for (Stream &stream : sides_) out.insert(out.end(), stream.held.begin(), stream.held.end());
-  sides_ = {};
-  unacknowledged_.clear();
+  for (Stream &stream : sides) out.insert(out.end(), stream.held.begin(), stream.held.end());
+  sides = {};
+  unacknowledged.clear();
   return out;
 }
 
 Sightings Watch::advance(int64_t us) {
   Sightings out;
-  Stream &device = sides_[(int)Side::Device];
+  Stream &device = sides[(int)Side::Device];
   // Each warning is given at the moment its time ran out, in that order, so
   // that a record watched again gives the same lines in the same order.
   for (;;) {
-    int64_t noFc = unacknowledged_.empty() ? LLONG_MAX : unacknowledged_.front() + 2 * TICK_US;
-    bool open = !device.open.bytes.empty() && !device.reportedIncomplete;
-    int64_t incomplete = open ? device.open.byteUs.back() + TICK_US : LLONG_MAX;
+    int64_t noFc = unacknowledged.empty() ? LLONG_MAX : unacknowledged.front() + 2 * TICK_US;
+    bool open = !device.bytes.empty() && !device.reportedIncomplete;
+    int64_t incomplete = open ? device.byteUs.back() + TICK_US : LLONG_MAX;
     if (std::min(noFc, incomplete) >= us) return out;
     if (noFc <= incomplete) {
       // Reported once, then forgotten: it does not count against later keystrokes.
       out.push_back(warn(Rule::NoFc, noFc,
                          format("no FC 400 ms after the keystroke sent at %.1f ms",
-                                (double)unacknowledged_.front() / 1000)));
-      unacknowledged_.pop_front();
+                                (double)unacknowledged.front() / 1000)));
+      unacknowledged.pop_front();
       continue;
     }
     device.reportedIncomplete = true;
-    const Bytes &bytes = device.open.bytes;
     out.push_back(warn(Rule::Incomplete, incomplete,
-                       format("%s, no %s byte after 200 ms", hex(bytes).c_str(),
-                              bytes.size() == 1 ? "second" : "third")));
+                       format("%s, no %s byte after 200 ms", hex(device.bytes).c_str(),
+                              device.bytes.size() == 1 ? "second" : "third")));
     out.insert(out.end(), device.held.begin(), device.held.end());
     device.held.clear();
   }

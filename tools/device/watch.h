@@ -13,7 +13,7 @@
 namespace device {
 
 enum class Side { Device, Program };
-const char *sideName(Side side);  // "device", "program"
+inline const char *sideName(Side side) { return side == Side::Device ? "device" : "program"; }
 
 // What the device must not do, and what it does at its peril.
 enum class Rule {
@@ -45,8 +45,7 @@ struct Sighting {
 };
 using Sightings = std::vector<Sighting>;
 
-class Watch {
- public:
+struct Watch {
   // One byte at its time. What a message's bytes broke follows the message.
   Sightings feed(Side side, uint8_t byte, int64_t us);
   // Time has passed: keystrokes without an FC after two ticks, and messages
@@ -58,30 +57,22 @@ class Watch {
   // decoder does, and no keystroke waits for its FC.
   Sightings restart();
 
-  struct Open {
-    Bytes bytes;
-    std::vector<int64_t> byteUs;
-  };
-  const Open &open(Side side) const { return sides_[(int)side].open; }
-  int messages(Side side) const { return messages_[(int)side]; }
-  int warnings(Rule rule) const { return warnings_[(int)rule]; }
-  const std::vector<double> &fcLatenciesMs() const { return fcLatenciesMs_; }
-
- private:
+  // A side's message so far, each byte with its time, and the warnings about them.
   struct Stream {
     Decoder decoder;
-    Open open;
-    Sightings held;  // warnings about the open message's bytes
+    Bytes bytes;
+    std::vector<int64_t> byteUs;
+    Sightings held;
     bool reportedIncomplete = false;
   };
+  std::array<Stream, 2> sides;
+  std::deque<int64_t> unacknowledged;  // when each keystroke still without an FC was sent
+  std::array<int, 2> messages = {0, 0};
+  std::array<int, (int)Rule::COUNT> warnings = {};
+  std::vector<double> fcLatenciesMs;
+
   Sighting warn(Rule rule, int64_t us, const std::string &evidence);
   void checkDeviceMessage(const Sighting &m, bool incompleteReported, Sightings *out);
-
-  std::array<Stream, 2> sides_;
-  std::deque<int64_t> unacknowledged_;  // when each keystroke still without an FC was sent
-  std::array<int, 2> messages_ = {0, 0};
-  std::array<int, (int)Rule::COUNT> warnings_ = {};
-  std::vector<double> fcLatenciesMs_;
 };
 
 }  // namespace device
