@@ -34,6 +34,18 @@ std::string lastLine(const std::string &output) {
   return text.substr(text.find_last_of('\n') + 1);
 }
 
+// The bytes of each message from the program in a transcript, in order.
+std::vector<std::string> programSide(const std::string &output) {
+  std::vector<std::string> sent;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(10, 2, "<-") == 0) {
+      std::string bytes = line.substr(13, 9);  // "%9.1f <- %-9s ..."
+      sent.push_back(bytes.substr(0, bytes.find_last_not_of(' ') + 1));
+    }
+  return sent;
+}
+
 // The rule a grade line names: "FAIL  gaps: ..." gives "FAIL gaps".
 std::string verdict(const std::string &line) {
   std::istringstream in(line);
@@ -82,6 +94,20 @@ TEST(ConformRunTest, ARuleBreakerFailsExactlyItsRules) {
                                            "NOT GRADED reopen", "NOT GRADED query-flood"}))
       << conform.output();
   EXPECT_EQ(lastLine(conform.output()), "0 passed, 6 failed, 2 not graded");
+}
+
+// While an FC is withheld nothing asked after its keystroke is answered;
+// once the FC has gone, the answers follow in the order asked, as the
+// program gives them, and the device sees them so.
+TEST(ConformRunTest, AnswersWaitBehindAWithheldFc) {
+  ConformRun run(6, {"sleep 2000", "raw 84 1E 41", "sleep 300", "raw D4 CC", "listen 5000"});
+  Tool conform(run.conformFolder, run.conformArgs);
+  ASSERT_NE(conform.waitExit(run.endBoundMs), Tool::RUNNING) << conform.errors();
+  const std::vector<std::string> inOrder = {"FC", "98 02 22", "88 00 00"};
+  EXPECT_EQ(programSide(conform.output()), inOrder) << conform.output();
+  EXPECT_LT(conform.output().find("FC sent after being withheld"), conform.output().find("<- FC"));
+  EXPECT_TRUE(tool::within(3000, [&] { return programSide(run.device.output()) == inOrder; }))
+      << run.device.output();
 }
 
 }  // namespace

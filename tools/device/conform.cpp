@@ -69,11 +69,12 @@ struct Conform {
     return true;
   }
 
-  // The program's tick: every waiting message, but at most one keystroke.
+  // The program's tick: the waiting messages in order, up to the first
+  // keystroke. While a keystroke's FC is withheld, nothing asked after it is
+  // answered either: the program answers in the order asked.
   void tick(int64_t now) {
-    for (nextTickUs += TICK_US; port.fd >= 0 && !waiting.empty();) {
+    for (nextTickUs += TICK_US; port.fd >= 0 && !waiting.empty() && judge.hold != Judge::HOLDING;) {
       Message m = waiting.front();
-      if (isKeystroke(m.command) && judge.hold == Judge::HOLDING) return;
       waiting.pop_front();
       if (isKeystroke(m.command)) {
         if (judge.hold != Judge::BEFORE || judge.port != Judge::OPEN ||
