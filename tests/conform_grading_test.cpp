@@ -37,7 +37,8 @@ std::vector<Grade> judge(const std::vector<Step> &steps, bool marks = false,
     if (s.what == Step::REOPEN) take(watch.restart());
     if (s.what != Step::LINE_ERROR && *events[s.what])
       j.event(events[s.what], us, !watch.sides[(int)Side::Device].bytes.empty());
-    if (s.what == Step::LINE_ERROR) take(watch.lineError(false, 0x41, us));
+    if (s.what == Step::LINE_ERROR)
+      take(watch.advance(us)), take({watch.warn(device::Rule::ParityError, us, "byte 41")});
   }
   take(watch.advance(600000000));
   return j.grades();

@@ -83,13 +83,11 @@ std::string misplaced(const Entry &e, const Entry &before, int64_t lastUs[3]) {
 }
 
 // One input of the run. Each had its own time, and the bytes of one read
-// share theirs in the record's order.
+// share theirs, in the record's order.
 struct Input {
   int64_t us;
-  size_t order;
   const Entry *entry;
-  int side;  // 0 a device byte, 1 a program byte, -1 an event
-  uint8_t byte;
+  int byte;  // which of its bytes, or -1 for an event
 };
 }  // namespace
 
@@ -128,13 +126,12 @@ Outcome runGrade(const std::string &file) {
   std::vector<Input> inputs;
   for (const Entry &e : entries) {
     if (e.event == "start" || e.event == "warning") continue;
-    if (!carriesBytes(e.event)) inputs.push_back({e.us, inputs.size(), &e, -1, 0});
+    if (!carriesBytes(e.event)) inputs.push_back({e.us, &e, -1});
     for (size_t i = 0; carriesBytes(e.event) && i < e.bytes.size(); i++)
-      inputs.push_back({e.byteUs[i], inputs.size(), &e, e.dir == "device" ? 0 : 1, e.bytes[i]});
+      inputs.push_back({e.byteUs[i], &e, (int)i});
   }
-  std::stable_sort(inputs.begin(), inputs.end(), [](const Input &a, const Input &b) {
-    return a.us != b.us ? a.us < b.us : a.order < b.order;
-  });
+  std::stable_sort(inputs.begin(), inputs.end(),
+                   [](const Input &a, const Input &b) { return a.us < b.us; });
 
   const Entry &start = entries.front();
   Transcript out(true);
@@ -146,8 +143,8 @@ Outcome runGrade(const std::string &file) {
     const Entry &e = *in.entry;
     Side side = e.dir == "device" ? Side::Device : Side::Program;
     endUs = in.us;
-    if (in.side >= 0)
-      view.bytes(in.side == 0 ? Side::Device : Side::Program, {in.byte}, in.us);
+    if (in.byte >= 0)
+      view.bytes(side, {e.bytes[(size_t)in.byte]}, in.us);
     else if (e.event == "dropped" || e.event == "lost")
       view.lost(e.event == "dropped" ? Side::Device : side, e.bytes, in.us, e.meaning,
                 e.event == "dropped");

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace device {
 
@@ -19,20 +20,15 @@ namespace {
 const std::string ONLY = "; only a link to a pty that has gone is replaced";
 
 std::string linkTarget(const std::string &link) {
-  char target[4096];
-  ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  return n < 0 ? "" : std::string(target, (size_t)n);
+  std::error_code error;
+  return std::filesystem::read_symlink(link, error);
 }
 
 std::string cannotMake(const std::string &link, int error) {
   if (error != ENOENT && error != ENOTDIR)
     return link + ": cannot make a link there: " + std::strerror(error);
-  size_t slash = link.rfind('/');
-  return link + ": the folder " +
-         (slash == std::string::npos ? "."
-          : slash == 0               ? "/"
-                                     : link.substr(0, slash)) +
-         " does not exist";
+  std::string folder = std::filesystem::path(link).parent_path();
+  return link + ": the folder " + (folder.empty() ? "." : folder) + " does not exist";
 }
 
 // The tool often runs as root (serial ports need it), so it is careful with

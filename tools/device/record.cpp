@@ -1,6 +1,7 @@
 #include "record.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 namespace device {
@@ -77,21 +78,15 @@ struct Reader {
   }
   bool read(int64_t *out) {
     blanks();
-    bool negative = at < text.size() && text[at] == '-';
-    size_t start = at + negative, end = start;
-    while (end < text.size() && std::isdigit((unsigned char)text[end])) end++;
-    long value;
-    if (!parseWhole(text.substr(start, end - start), 0, 999999999999999999L, &value)) return false;
-    at = end;
-    *out = negative ? -value : value;
-    return true;
+    auto parsed = std::from_chars(text.data() + at, text.data() + text.size(), *out);
+    return parsed.ec == std::errc() && (at = (size_t)(parsed.ptr - text.data()), true);
   }
   bool read(bool *out) {
     blanks();
-    for (bool value : {true, false})
-      if (text.compare(at, value ? 4 : 5, json(value)) == 0)
-        return at += value ? 4 : 5, *out = value, true;
-    return false;
+    size_t length = text.compare(at, 4, "true") == 0    ? 4
+                    : text.compare(at, 5, "false") == 0 ? 5
+                                                        : 0;
+    return *out = length == 4, at += length, length > 0;
   }
   bool read(Bytes *out) {
     std::string digits;

@@ -27,7 +27,6 @@ namespace {
 // and ends when a signal asks the run to stop. The steps it offers return
 // why they failed, or "".
 struct Simulator {
-  ProgramPort &port;
   Transcript &out;
   Line line;
   long timeoutMs;
@@ -41,11 +40,8 @@ struct Simulator {
   Decoder decoder;
   int64_t startUs = nowUs();
 
-  Simulator(ProgramPort &p, Transcript &transcript, bool paced, long timeout)
-      : port(p),
-        out(transcript),
-        line(transcript, nullptr, nullptr, &p, paced),
-        timeoutMs(timeout) {
+  Simulator(ProgramPort &port, Transcript &o, bool paced, long timeout)
+      : out(o), line(o, nullptr, nullptr, &port, paced), timeoutMs(timeout) {
     line.toProgram.fd = port.master;
     line.toProgram.paced = paced;
     line.fromProgram = [this](const Bytes &bytes) {
@@ -87,16 +83,14 @@ struct Simulator {
     received.clear();
   }
 
-  // The first message `wanted` picks; those before it are passed over, into `passed`.
-  bool await(const std::function<bool(const Message &)> &wanted, long ms, Message *found = nullptr,
-             std::vector<Message> *passed = nullptr) {
+  // Waits for the first message `wanted` picks, passing over those before
+  // it; `seen`: the messages taken, the one waited for last.
+  bool await(const std::function<bool(const Message &)> &wanted, long ms,
+             std::vector<Message> *seen) {
     return waitUntil(nowUs() + ms * 1000, [&] {
-      for (; !received.empty(); received.pop_front()) {
-        if (wanted(received.front()) && found) *found = received.front();
-        if (wanted(received.front())) return received.pop_front(), true;
-        if (passed) passed->push_back(received.front());
-      }
-      return false;
+      for (bool found = false; !found && !received.empty(); received.pop_front())
+        seen->push_back(received.front()), found = wanted(seen->back());
+      return !seen->empty() && wanted(seen->back());
     });
   }
   static std::function<bool(const Message &)> is(int command) {
@@ -106,25 +100,26 @@ struct Simulator {
   std::string identify(long ms) {
     forget();
     send(encode(IDENTIFY, false), "identify");
-    Message reply;
-    if (!await(is(IDENTITY), ms, &reply)) return "no identity reply";
+    std::vector<Message> seen;
+    if (!await(is(IDENTITY), ms, &seen)) return "no identity reply";
+    const Message &reply = seen.back();
     if (reply.data1 == IDENTITY_DATA1 && reply.data2 == IDENTITY_DATA2) return "";
     return format("identity %d, %d; the program's is %d, %d", reply.data1, reply.data2,
                   IDENTITY_DATA1, IDENTITY_DATA2);
   }
 
   std::string keystroke(const Key &key, const std::string &label) {
+    std::vector<Message> seen;
     forget();
     send(encode(KEY_STROKE, true, key.scan, key.vk), "key " + label);
     keysSent++;
-    if (!await(is(KEY_DONE), timeoutMs)) return "no FC for key " + label;
+    if (!await(is(KEY_DONE), timeoutMs, &seen)) return "no FC for key " + label;
     keysAcked++;
     return "";
   }
 
-  std::string setFlags(int flags) {
+  void setFlags(int flags) {
     send(encode(MODIFIER_FLAGS, true, 0, flags), format("set flags 0x%02X", flags));
-    return "";
   }
 
   // The program's key monitor may send the very bytes of a query's answer
@@ -133,14 +128,14 @@ struct Simulator {
   // the monitor cannot speak in the middle of a cycle, so the flags message
   // right before the identity is the answer.
   std::string readFlags(int *flags) {
+    std::vector<Message> seen;
     forget();
     send(encode(QUERY_FLAGS, false), "query flags");
     send(encode(IDENTIFY, false), "identify");
-    std::vector<Message> passed;
-    if (!await(is(IDENTITY), timeoutMs, nullptr, &passed)) return "no answer to the query";
-    if (passed.empty() || passed.back().command != MODIFIER_FLAGS)
+    if (!await(is(IDENTITY), timeoutMs, &seen)) return "no answer to the query";
+    if (seen.size() < 2 || seen[seen.size() - 2].command != MODIFIER_FLAGS)
       return "the identity came without the flags right before it";
-    *flags = passed.back().data2;
+    *flags = seen[seen.size() - 2].data2;
     return "";
   }
 
@@ -148,30 +143,23 @@ struct Simulator {
   std::string drain() {
     Outlet &o = line.toProgram;
     if (waitUntil(nowUs() + timeoutMs * 1000, [&] {
-          return o.held.empty() && nowUs() - o.wroteUs > SETTLE_US && port.unread() == 0;
+          return o.held.empty() && nowUs() - o.wroteUs > SETTLE_US && line.program->unread() == 0;
         }))
       return "";
     return format(
         "%zu bytes sent were never taken by the program: it did not read its port "
         "within %ld ms",
-        o.held.size() + (size_t)port.unread(), timeoutMs);
+        o.held.size() + (size_t)line.program->unread(), timeoutMs);
   }
 };
 
 const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
 
-// A step's argument as given, its numbers, and its hex bytes.
-struct Arg {
-  std::string text;
-  long a = 0, b = 0;
-  Bytes bytes;
-};
-
-std::string latency(Simulator &s, const Arg &arg) {
+std::string latency(Simulator &s, long count) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> pause(0, 400);
   std::vector<double> times;
-  for (long i = 0; i < arg.a; i++) {
+  for (long i = 0; i < count; i++) {
     s.waitUntil(nowUs() + pause(random) * 1000);
     int64_t written = nowUs();
     // The host's raw clock, which Wine's QueryPerformanceCounter reads, so
@@ -192,14 +180,14 @@ std::string latency(Simulator &s, const Arg &arg) {
 
 // Mixed traffic at a device's pace: keystrokes that wait for their FC,
 // queries, identify requests and Scroll Lock changes.
-std::string soak(Simulator &s, const Arg &arg) {
+std::string soak(Simulator &s, long seconds) {
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> pause(0, 300), pick(0, 9);
   std::vector<double> latencies;
   int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
   bool scrollLock = false;
   s.quiet = true;
-  for (int64_t end = nowUs() + arg.a * 1000000; nowUs() < end && !stopSignal;) {
+  for (int64_t end = nowUs() + seconds * 1000000; nowUs() < end && !stopSignal;) {
     s.waitUntil(nowUs() + pause(random) * 1000);
     int choice = pick(random);
     int64_t written = nowUs();
@@ -214,26 +202,24 @@ std::string soak(Simulator &s, const Arg &arg) {
   s.out.line(
       format("soak: %ld s, %d keystrokes, %zu FC, %zu lost; FC latency p50 %.1f ms, p99 %.1f ms; "
              "%d queries, %d answered; %d identify, %d answered; %d flag requests",
-             arg.a, keys, latencies.size(), keys - latencies.size(), percentile(latencies, 0.50),
+             seconds, keys, latencies.size(), keys - latencies.size(), percentile(latencies, 0.50),
              percentile(latencies, 0.99), queries, answered, identifies, identities, requests),
       true);
   return "";
 }
 
 // One byte value, over and over, at 9600 8O1's rate, counting the answers.
-std::string flood(Simulator &s, const Arg &arg) {
+std::string flood(Simulator &s, long ms, uint8_t value) {
   Outlet &out = s.line.toProgram;
-  Bytes value;
-  parseHexBytes(arg.text.substr(arg.text.rfind(' ') + 1), &value);
   long sent = 0, answers = 0;
-  std::vector<long> perSecond((size_t)(arg.a / 1000 + 2), 0);
+  std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
   s.quiet = true;
-  for (int64_t start = nowUs(), now = start; now - start < arg.a * 1000 && !stopSignal;
+  for (int64_t start = nowUs(), now = start; now - start < ms * 1000 && !stopSignal;
        now = nowUs()) {
     // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
     long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
     long n = std::min(due, out.paced ? 4 - (long)out.held.size() : out.held.empty() ? due : 0);
-    if (n > 0) out.held.insert(out.held.end(), (size_t)n, value[0]), sent += n;
+    if (n > 0) out.held.insert(out.held.end(), (size_t)n, value), sent += n;
     s.waitUntil(nowUs() + 2000);
     perSecond[std::min(perSecond.size() - 1, (size_t)((nowUs() - start) / 1000000))] +=
         (long)s.received.size();
@@ -242,15 +228,14 @@ std::string flood(Simulator &s, const Arg &arg) {
   }
   s.quiet = false;
   std::string line =
-      format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent,
-             value[0], arg.a, answers);
+      format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent, value,
+             ms, answers);
   for (size_t i = 0; i + 1 < perSecond.size(); i++) line += format(" %ld", perSecond[i]);
   s.out.line(line, true);
   return "";
 }
 
-std::string text(Simulator &s, const Arg &arg) {
-  const std::string &chars = arg.text;
+std::string text(Simulator &s, const std::string &chars) {
   std::string why;
   for (size_t i = 0; i < chars.size() && why.empty(); i++) {
     if (!keyForChar(chars[i])->shifted) {
@@ -271,55 +256,21 @@ std::string text(Simulator &s, const Arg &arg) {
   return why;
 }
 
-std::string expect(Simulator &s, const Arg &arg) {
-  // The program's messages until one is exactly these bytes; the others are passed over.
-  std::vector<Message> passed;
-  auto same = [&](const Message &m) { return m.bytes == arg.bytes; };
-  if (s.await(same, s.timeoutMs, nullptr, &passed)) return "";
-  std::string seen;
-  for (const Message &m : passed) seen += (seen.empty() ? "" : ", ") + hex(m.bytes);
-  return format("expected %s within %ld ms; the program sent %s", hex(arg.bytes).c_str(),
-                s.timeoutMs, seen.empty() ? "nothing" : seen.c_str());
-}
-
-std::string expectFcs(Simulator &s, const Arg &arg) {
-  s.line.turn(0);
-  std::vector<double> times(s.fcMs.begin() + (long)s.fcsChecked, s.fcMs.end());
-  s.fcsChecked = s.fcMs.size();
-  double spread = times.empty() ? 0 : times.back() - times.front();
-  if ((long)times.size() != arg.a) return format("expected %ld FCs, %zu came", arg.a, times.size());
-  return spread >= (double)arg.b ? ""
-                                 : format(
-                                       "%ld FCs came within %.0f ms, expected at least %ld ms "
-                                       "apart",
-                                       arg.a, spread, arg.b);
-}
-
-std::string saveCounts(Simulator &s, const Arg &arg) {
-  std::string counts =
-      format("keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keysSent, s.keysAcked, s.fcMs.size());
-  int fd = open(arg.text.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-  bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
-  if ((fd >= 0 && close(fd) != 0) || !ok)
-    return "cannot write " + arg.text + ": " + std::strerror(errno);
-  return "";
-}
-
 // A shell command, waited for in the loop, so that what the program sends
 // meanwhile is printed and a signal still ends the run.
-std::string runShell(Simulator &s, const Arg &arg) {
+std::string runShell(Simulator &s, const std::string &command) {
   s.out.write();
   pid_t pid = fork();
   if (pid == 0) {
     std::signal(SIGPIPE, SIG_DFL);
     std::signal(SIGXFSZ, SIG_DFL);
-    execl("/bin/sh", "sh", "-c", arg.text.c_str(), (char *)nullptr);
+    execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
     _exit(127);
   }
   int status = 0;
   if (pid < 0) return std::string("cannot run a shell: ") + std::strerror(errno);
   if (s.waitUntil(INT64_MAX, [&] { return waitpid(pid, &status, WNOHANG) == pid; }))
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + arg.text;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
   kill(pid, SIGTERM);
   for (int64_t until = nowUs() + 500000; waitpid(pid, &status, WNOHANG) != pid; usleep(10000))
     if (nowUs() > until) kill(pid, SIGKILL), waitpid(pid, &status, 0);
@@ -327,98 +278,114 @@ std::string runShell(Simulator &s, const Arg &arg) {
 }
 
 // Each step: its word, its argument as --help shows it, the pattern the
-// argument must match ("": a key's name), what it does, and how it runs.
+// argument must match ("": a key's name), and what it does.
 const std::string HEX = "(0[xX])?[0-9A-Fa-f]{1,2}", MS = "[0-9]{1,8}", N = "0*[1-9][0-9]{0,7}";
-struct Verb {
-  const char *name, *arguments;
-  std::string pattern;
-  const char *help;
-  std::string (*run)(Simulator &s, const Arg &arg);
-};
-const Verb VERBS[] = {
+const struct {
+  std::string name, arguments, pattern, help;
+} VERBS[] = {
     {"identify", "[MS]", "(" + MS + ")?",
-     "send the identify request, wait for the identity (default 30 s)",
-     [](Simulator &s, const Arg &a) { return s.identify(a.text.empty() ? 30000 : a.a); }},
-    {"key", "NAME|VK:SCAN", "", "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC",
-     [](Simulator &s, const Arg &a) { return s.keystroke(*keyNamed(a.text), a.text); }},
+     "send the identify request, wait for the identity (default 30 s)"},
+    {"key", "NAME|VK:SCAN", "", "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
     {"text", "STRING", "[\\s\\S]+",
-     "type the characters, Shift held where they need it, locks left alone", text},
-    {"mods", "HEX", HEX, "set the lock and modifier keys to this flags byte",
-     [](Simulator &s, const Arg &a) { return s.setFlags(a.bytes[0]); }},
-    {"query", "", "", "ask for the flags byte (with an identify, to tell the answer)",
-     [](Simulator &s, const Arg &) {
-       int flags;
-       return s.readFlags(&flags);
-     }},
-    {"expect-flags", "HEX", HEX, "ask for the flags byte; fail unless it is HEX",
-     [](Simulator &s, const Arg &a) {
-       int flags;
-       std::string why = s.readFlags(&flags);
-       return !why.empty() || flags == a.bytes[0]
-                  ? why
-                  : format("flags are 0x%02X, expected 0x%02X", flags, a.bytes[0]);
-     }},
+     "type the characters, Shift held where they need it, locks left alone"},
+    {"mods", "HEX", HEX, "set the lock and modifier keys to this flags byte"},
+    {"query", "", "", "ask for the flags byte (with an identify, to tell the answer)"},
+    {"expect-flags", "HEX", HEX, "ask for the flags byte; fail unless it is HEX"},
     {"expect", "HEX...", HEX + "( +" + HEX + ")*",
-     "wait for the program to send this message; fail if not", expect},
+     "wait for the program to send this message; fail if not"},
     {"expect-fcs", "N [MS]", MS + "( +" + MS + ")?",
-     "fail unless N FCs came since the last check (first to last at least MS)", expectFcs},
-    {"expect-no-loss", "", "", "fail unless every keystroke sent got its FC",
-     [](Simulator &s, const Arg &) -> std::string {
-       if (s.keysSent == s.keysAcked) return "";
-       return format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
-     }},
-    {"save-counts", "FILE", ".+", "write the keystrokes sent and FCs received to FILE", saveCounts},
-    {"raw", "HEX...", HEX + "( +" + HEX + ")*", "send bytes exactly as given",
-     [](Simulator &s, const Arg &a) -> std::string { return s.send(a.bytes, "raw"), ""; }},
-    {"listen", "MS", MS, "print what the program sends for MS milliseconds",
-     [](Simulator &s, const Arg &a) -> std::string {
-       return s.waitUntil(nowUs() + a.a * 1000), "";
-     }},
-    {"sleep", "MS", MS, "wait (printing what arrives meanwhile)",
-     [](Simulator &s, const Arg &a) -> std::string {
-       return s.waitUntil(nowUs() + a.a * 1000), "";
-     }},
-    {"latency", "N", N, "N keystrokes at random moments; print write-to-FC times", latency},
-    {"soak", "SECONDS", N, "mixed traffic at a device's pace; print what was lost", soak},
-    {"flood", "MS HEX", N + " +" + HEX, "send one byte at 9600 baud's line rate; count the answers",
-     flood},
-    {"run", "SHELL-COMMAND", ".+", "run a command on this machine and wait for it", runShell},
-    {"wait-file", "PATH", ".+", "wait (up to 10 min) until PATH exists, printing what arrives",
-     [](Simulator &s, const Arg &a) -> std::string {
-       if (s.waitUntil(nowUs() + 600000000LL, [&] { return access(a.text.c_str(), F_OK) == 0; }))
-         return "";
-       return "no file " + a.text + " within 10 min";
-     }},
+     "fail unless N FCs came since the last check (first to last at least MS)"},
+    {"expect-no-loss", "", "", "fail unless every keystroke sent got its FC"},
+    {"save-counts", "FILE", ".+", "write the keystrokes sent and FCs received to FILE"},
+    {"raw", "HEX...", HEX + "( +" + HEX + ")*", "send bytes exactly as given"},
+    {"listen", "MS", MS, "print what the program sends for MS milliseconds"},
+    {"sleep", "MS", MS, "wait (printing what arrives meanwhile)"},
+    {"latency", "N", N, "N keystrokes at random moments; print write-to-FC times"},
+    {"soak", "SECONDS", N, "mixed traffic at a device's pace; print what was lost"},
+    {"flood", "MS HEX", N + " +" + HEX,
+     "send one byte at 9600 baud's line rate; count the answers"},
+    {"run", "SHELL-COMMAND", ".+", "run a command on this machine and wait for it"},
+    {"wait-file", "PATH", ".+", "wait (up to 10 min) until PATH exists, printing what arrives"},
 };
+
+// Runs a step that has been checked; returns why it failed, or "".
+std::string run(Simulator &s, const std::string &name, const std::string &arg) {
+  long a = 0, b = 0;
+  std::istringstream(arg) >> a >> b;
+  Bytes bytes;
+  parseHexBytes(arg, &bytes);
+  int flags = 0;
+  std::string why;
+  if (name == "identify") return s.identify(arg.empty() ? 30000 : a);
+  if (name == "key") return s.keystroke(*keyNamed(arg), arg);
+  if (name == "text") return text(s, arg);
+  if (name == "mods") s.setFlags(bytes[0]);
+  if (name == "query" || name == "expect-flags") why = s.readFlags(&flags);
+  if (name == "expect-flags" && why.empty() && flags != bytes[0])
+    why = format("flags are 0x%02X, expected 0x%02X", flags, bytes[0]);
+  if (name == "expect") {
+    // The program's messages until one is exactly these bytes; the others are passed over.
+    std::vector<Message> seen;
+    if (s.await([&](const Message &m) { return m.bytes == bytes; }, s.timeoutMs, &seen)) return "";
+    for (const Message &m : seen) why += (why.empty() ? "" : ", ") + hex(m.bytes);
+    why = format("expected %s within %ld ms; the program sent %s", hex(bytes).c_str(), s.timeoutMs,
+                 why.empty() ? "nothing" : why.c_str());
+  }
+  if (name == "expect-fcs") {
+    s.line.turn(0);
+    std::vector<double> times(s.fcMs.begin() + (long)s.fcsChecked, s.fcMs.end());
+    s.fcsChecked = s.fcMs.size();
+    double spread = times.empty() ? 0 : times.back() - times.front();
+    if ((long)times.size() != a) return format("expected %ld FCs, %zu came", a, times.size());
+    if (spread < (double)b)
+      why = format("%ld FCs came within %.0f ms, expected at least %ld ms apart", a, spread, b);
+  }
+  if (name == "expect-no-loss" && s.keysSent > s.keysAcked)
+    why = format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
+  if (name == "save-counts") {
+    std::string counts =
+        format("keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keysSent, s.keysAcked, s.fcMs.size());
+    int fd = open(arg.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
+    if ((fd >= 0 && close(fd) != 0) || !ok)
+      why = "cannot write " + arg + ": " + std::strerror(errno);
+  }
+  if (name == "raw") s.send(bytes, "raw");
+  if (name == "listen" || name == "sleep") s.waitUntil(nowUs() + a * 1000);
+  if (name == "latency") return latency(s, a);
+  if (name == "soak") return soak(s, a);
+  if (name == "flood" && parseHexBytes(arg.substr(arg.rfind(' ') + 1), &bytes))
+    return flood(s, a, bytes[0]);
+  if (name == "run") return runShell(s, arg);
+  if (name == "wait-file" &&
+      !s.waitUntil(nowUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
+    why = "no file " + arg + " within 10 min";
+  return why;
+}
 
 // Checks a step and, with a simulator, runs it. A bad step is a usage error,
 // a failed one a failure; a comment or an empty line does nothing.
 Outcome step(Simulator *s, const std::string &line) {
   std::istringstream words(line);
-  Arg arg;
-  std::string name, why;
+  std::string name, arg, why;
   words >> name;
-  std::getline(words >> std::ws, arg.text);
-  std::string &text = arg.text;
-  if (!text.empty() && text.back() == '\r') text.pop_back();  // a line from Windows
-  if (name != "text") text.erase(text.find_last_not_of(" \t") + 1);
+  std::getline(words >> std::ws, arg);
+  if (!arg.empty() && arg.back() == '\r') arg.pop_back();  // a line from Windows
+  if (name != "text") arg.erase(arg.find_last_not_of(" \t") + 1);
   if (name.empty() || name[0] == '#') return Outcome();
-  const Verb *verb = nullptr;
-  for (const Verb &v : VERBS)
-    if (name == v.name) verb = &v;
-  for (char c : name == "text" ? text : "")
+  auto verb =
+      std::find_if(std::begin(VERBS), std::end(VERBS), [&](auto &v) { return v.name == name; });
+  for (char c : name == "text" ? arg : "")
     if (!keyForChar(c)) why = format("no key types '%c'", c);
-  if (!verb) why = "unknown command '" + name + "'";
-  bool bad = verb && (verb->pattern.empty() && *verb->arguments
-                          ? !keyNamed(text)
-                          : !std::regex_match(text, std::regex(verb->pattern)));
+  if (verb == std::end(VERBS)) return usage("'" + line + "': unknown command '" + name + "'");
+  bool bad = verb->pattern.empty() && !verb->arguments.empty()
+                 ? !keyNamed(arg)
+                 : !std::regex_match(arg, std::regex(verb->pattern));
   if (why.empty() && bad)
-    why = name + " takes " + (*verb->arguments ? verb->arguments : "no argument");
+    why = name + " takes " + (verb->arguments.empty() ? "no argument" : verb->arguments);
   if (!why.empty()) return usage("'" + line + "': " + why);
   if (!s) return Outcome();
-  std::istringstream(text) >> arg.a >> arg.b;
-  parseHexBytes(text, &arg.bytes);
-  why = verb->run(*s, arg);
+  why = run(*s, name, arg);
   if (stopSignal) why = format("stopped (%s) during '%s'", strsignal(stopSignal), line.c_str());
   return why.empty() ? Outcome() : failure(why);
 }
@@ -448,9 +415,9 @@ bool nextLine(Simulator &s, std::string *line) {
 
 std::string stepHelp() {
   std::string help;
-  for (const Verb &v : VERBS)
-    help += format("  %-21s%s\n",
-                   (v.name + std::string(*v.arguments ? " " : "") + v.arguments).c_str(), v.help);
+  for (const auto &v : VERBS)
+    help += format("  %-21s%s\n", (v.name + (v.arguments.empty() ? "" : " ") + v.arguments).c_str(),
+                   v.help.c_str());
   return help;
 }
 

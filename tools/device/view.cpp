@@ -52,11 +52,16 @@ std::vector<Message> View::bytes(Side side, const Bytes &bytes, int64_t us) {
   return done;
 }
 
+// A byte (already relayed) that the port marked as received with a line error.
 void View::lineError(bool isBreak, uint8_t byte, int64_t us) {
-  Sightings batch = watch_.lineError(isBreak, byte, us);
-  Sighting error = batch.back();
-  batch.pop_back();
-  take(batch);
+  advance(us);
+  Sighting error =
+      isBreak
+          ? watch_.warn(Rule::LineBreak, us, "a break: the line held low for longer than a byte")
+          : watch_.warn(Rule::ParityError, us,
+                        format("byte %02X arrived with a parity or framing error: is the "
+                               "device at 9600 8O1?",
+                               byte));
   if (judge_) judge_->sighting(error);
   out_.line(transcriptLine(us, "!!", "", "warning " + said(error)));
   out_.record({us,

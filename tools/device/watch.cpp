@@ -87,17 +87,6 @@ void Watch::checkDeviceMessage(const Sighting &s, bool incompleteReported, Sight
   unacknowledged.push_back(last);
 }
 
-Sightings Watch::lineError(bool isBreak, uint8_t byte, int64_t us) {
-  Sightings out = advance(us);
-  out.push_back(isBreak
-                    ? warn(Rule::LineBreak, us, "a break: the line held low for longer than a byte")
-                    : warn(Rule::ParityError, us,
-                           format("byte %02X arrived with a parity or framing error: is the "
-                                  "device at 9600 8O1?",
-                                  byte)));
-  return out;
-}
-
 Sightings Watch::restart() {
   Sightings out;
   for (Stream &stream : sides) out.insert(out.end(), stream.held.begin(), stream.held.end());

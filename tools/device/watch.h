@@ -51,8 +51,6 @@ struct Watch {
   // Time has passed: keystrokes without an FC after two ticks, and messages
   // left unfinished for a tick, each at the moment its time ran out.
   Sightings advance(int64_t us);
-  // The port marked a byte (already fed) as received with a line error.
-  Sightings lineError(bool isBreak, uint8_t byte, int64_t us);
   // The port was opened afresh: both sides start over, as the program's
   // decoder does, and no keystroke waits for its FC.
   Sightings restart();
@@ -71,7 +69,7 @@ struct Watch {
   std::array<int, (int)Rule::COUNT> warnings = {};
   std::vector<double> fcLatenciesMs;
 
-  Sighting warn(Rule rule, int64_t us, const std::string &evidence);
+  Sighting warn(Rule rule, int64_t us, const std::string &evidence);  // counted
   void checkDeviceMessage(const Sighting &m, bool incompleteReported, Sightings *out);
 };
 
