@@ -1,6 +1,7 @@
 #include "view.h"
 
 #include <map>
+#include <numeric>
 
 namespace device {
 
@@ -124,11 +125,10 @@ int View::end(int64_t us) {
   out_.record({us, "end"});
   const char *p = mode_.c_str();
   auto say = [&](const std::string &line) { out_.line(line, true); };
-  int warnings = 0;
+  int warnings = std::accumulate(watch_.warnings.begin(), watch_.warnings.end(), 0);
   std::string counts = format("%s: warnings:", p);
   for (int r = 0; r < (int)Rule::COUNT; r++)
-    warnings += watch_.warnings[r],
-        counts += format(" %s %d", ruleName((Rule)r), watch_.warnings[r]);
+    counts += format(" %s %d", ruleName((Rule)r), watch_.warnings[r]);
   if (!judge_) {
     const std::vector<double> &fc = watch_.fcLatenciesMs;
     int parity = watch_.warnings[(int)Rule::ParityError];
