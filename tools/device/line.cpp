@@ -37,38 +37,26 @@ std::string cannotMake(const std::string &link, int error) {
 // anything else, a live tap's link included.
 bool pointLink(const std::string &link, const std::string &target, std::string *why) {
   struct stat st;
-  if (lstat(link.c_str(), &st) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR)
-      return *why = link + ": " + std::strerror(errno), false;
-    // symlink() itself refuses to replace what may have appeared meanwhile.
-    return symlink(target.c_str(), link.c_str()) == 0 || (*why = cannotMake(link, errno), false);
-  }
+  bool there = lstat(link.c_str(), &st) == 0;
+  if (!there && errno != ENOENT && errno != ENOTDIR)
+    return *why = link + ": " + std::strerror(errno), false;
   std::string old = linkTarget(link);
-  if (!S_ISLNK(st.st_mode))
+  if (there && !S_ISLNK(st.st_mode))
     *why = link +
            (S_ISDIR(st.st_mode)   ? " is a folder"
             : S_ISREG(st.st_mode) ? " is a file"
                                   : " is not a link") +
            ONLY;
-  else if (old.compare(0, 9, "/dev/pts/") != 0)
+  else if (there && old.compare(0, 9, "/dev/pts/") != 0)
     *why = link + " is a link to " + old + ", not to a pty" + ONLY;
-  else if (stat(link.c_str(), &st) == 0)
+  else if (there && stat(link.c_str(), &st) == 0)
     *why = link + " is a link to " + old + ", a pty in use (another tap's or simulator's?)" + ONLY;
   if (!why->empty()) return false;
-  // Replaced in one step, so that a program never finds it missing; a file
-  // that happens to have the temporary's name is never touched.
-  for (int attempt = 0; attempt < 100; attempt++) {
-    std::string temporary = link + format(".new-%d-%d", (int)getpid(), attempt);
-    if (symlink(target.c_str(), temporary.c_str()) != 0) {
-      if (errno == EEXIST) continue;
-      return *why = cannotMake(link, errno), false;
-    }
-    if (rename(temporary.c_str(), link.c_str()) == 0) return true;
-    *why = link + ": cannot replace the link: " + std::strerror(errno);
-    unlink(temporary.c_str());
-    return false;
-  }
-  return *why = link + ": no free temporary name beside it", false;
+  // A link to a pty that has gone opens no better than no link: it is
+  // removed, and symlink() refuses to replace what may appear meanwhile.
+  if (there && unlink(link.c_str()) != 0)
+    return *why = link + ": cannot replace the link: " + std::strerror(errno), false;
+  return symlink(target.c_str(), link.c_str()) == 0 || (*why = cannotMake(link, errno), false);
 }
 }  // namespace
 
