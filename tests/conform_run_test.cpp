@@ -100,7 +100,7 @@ TEST(ConformRunTest, ARuleBreakerFailsExactlyItsRules) {
 // once the FC has gone, the answers follow in the order asked, as the
 // program gives them, and the device sees them so.
 TEST(ConformRunTest, AnswersWaitBehindAWithheldFc) {
-  ConformRun run(6, {"sleep 2000", "raw 84 1E 41", "sleep 300", "raw D4 CC", "listen 5000"});
+  ConformRun run(6, {"sleep 2300", "raw 84 1E 41", "sleep 300", "raw D4 CC", "listen 5000"});
   Tool conform(run.conformFolder, run.conformArgs);
   ASSERT_NE(conform.waitExit(run.endBoundMs), Tool::RUNNING) << conform.errors();
   const std::vector<std::string> inOrder = {"FC", "98 02 22", "88 00 00"};
