@@ -2,7 +2,8 @@
 #   cmake -DEXECUTABLE=... -DVERSION=3.0.0.0 -DPLATFORM=win32 -DSOURCE_DIR=...
 #         -DOUTPUT_DIR=... -P release.cmake
 # The archive holds qelmo.exe, README.txt (CR LF line ends, for Notepad) and
-# SHA256SUMS. Fixed file times and a fixed order make it reproducible.
+# SHA256SUMS. Fixed file times and modes and a fixed order make it
+# reproducible (cmake/write_zip.py).
 # README.txt is docs/using.md, the Windows users' page, under a title that
 # names the version and the platform: one text, so the two cannot drift.
 set(name talliver-${VERSION}-${PLATFORM})
@@ -28,8 +29,8 @@ file(WRITE ${stage}/SHA256SUMS "${sums}")
 
 file(REMOVE ${OUTPUT_DIR}/${name}.zip)
 execute_process(
-    COMMAND ${CMAKE_COMMAND} -E tar cf ${OUTPUT_DIR}/${name}.zip --format=zip
-            "--mtime=2000-01-01 00:00:00 UTC" qelmo.exe README.txt SHA256SUMS
+    COMMAND python3 ${SOURCE_DIR}/cmake/write_zip.py ${OUTPUT_DIR}/${name}.zip
+            qelmo.exe README.txt SHA256SUMS
     WORKING_DIRECTORY ${stage}
     RESULT_VARIABLE failed)
 if(failed)

@@ -18,20 +18,10 @@ foreach(file IN LISTS files)
 endforeach()
 file(WRITE ${stage}/SHA256SUMS "${sums}")
 
-# The zip is written by Python's zipfile, with every time and mode fixed:
-# CMake's own zip writer records each file's access and change times too.
 file(REMOVE ${OUTPUT_DIR}/${NAME}.zip)
 execute_process(
-    COMMAND python3 -c [[
-import sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as archive:
-    for name in sys.argv[2:]:
-        entry = zipfile.ZipInfo(name, date_time=(2000, 1, 1, 0, 0, 0))
-        entry.external_attr = 0o100644 << 16
-        entry.compress_type = zipfile.ZIP_DEFLATED
-        with open(name, "rb") as f:
-            archive.writestr(entry, f.read())
-]] ${OUTPUT_DIR}/${NAME}.zip ${files} SHA256SUMS
+    COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/../cmake/write_zip.py ${OUTPUT_DIR}/${NAME}.zip
+            ${files} SHA256SUMS
     WORKING_DIRECTORY ${stage}
     RESULT_VARIABLE failed)
 if(failed)

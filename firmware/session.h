@@ -6,10 +6,12 @@
 // types the queued presses one keystroke at a time, each awaited by its FC.
 //
 // A capital: the query (CC) and an identify go out together; the program
-// answers both in one poll cycle, so the flags message just before the
-// identity is the query's answer. Flag reports that the program's key
-// monitor sends unasked are written between poll cycles and never stand
-// there. Then a flag request of the flags as read with both Shift bits set,
+// answers them in that order, so the flags message just before the
+// identity is the query's answer. The program's key monitor writes its
+// unasked flag reports between poll cycles: one from before the query comes
+// before the answer, and one that falls between the two answers (when they
+// fall into two cycles) shows the flags as they are after the answer, which
+// is as good. Then a flag request of the flags as read with both Shift bits set,
 // the key, and once its FC has come, a request of the flags as read: Num
 // Lock and the other locks stay as they were.
 //

@@ -2,22 +2,14 @@
 // bytes in, messages out.
 #include <gtest/gtest.h>
 
+#include "hex.h"
+
 #include <string>
 #include <vector>
 
 #include "messages.h"
 
 namespace {
-
-std::string hex(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    char b[4];
-    std::snprintf(b, sizeof b, "%02X", byte);
-    text += (text.empty() ? "" : " ") + std::string(b);
-  }
-  return text;
-}
 
 TEST(MessagesTest, EncodesHighBitsIntoTheHeader) {
   struct Row {

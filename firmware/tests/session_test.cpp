@@ -3,6 +3,8 @@
 // cover start-up, the order of keystrokes and the lost FCs of whole runs.)
 #include <gtest/gtest.h>
 
+#include "hex.h"
+
 #include <string>
 #include <vector>
 
@@ -11,16 +13,6 @@
 namespace {
 
 std::vector<uint8_t> written;
-
-std::string hex(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    char b[4];
-    std::snprintf(b, sizeof b, "%02X", byte);
-    text += (text.empty() ? "" : " ") + std::string(b);
-  }
-  return text;
-}
 
 const std::vector<uint8_t> FC = {0xFC}, IDENTITY = {0x98, 0x02, 0x22};
 

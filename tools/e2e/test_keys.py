@@ -63,7 +63,7 @@ def test_keystrokes_reach_the_focused_window_one_a_tick(polling, key_target):
         keys = keys[keys.index(key) + 1:]
 
 
-def test_capital_letter_recipes_with_num_lock_on(polling, key_target):
+def test_capitals_with_num_lock_on(polling, key_target):
     d, run = polling
     key_target.start()
     d.steps("mods 20", "sleep 600", "expect-flags 20")
@@ -78,26 +78,18 @@ def test_capital_letter_recipes_with_num_lock_on(polling, key_target):
         flags = flags_answered(d)
         assert flags == 0x20, \
             f"expected Num Lock still on (flags 20) after the sound recipe, read {flags:02X}"
+        # The device tool's text types its capitals the same way.
+        d.steps("text Hi there", "sleep 600", "query")
+        assert key_target.text() == "HHi there", "expected the window to receive 'Hi there' next"
+        flags = flags_answered(d)
+        assert flags == 0x20, \
+            f"expected Num Lock still on (flags 20) after the tool's text, read {flags:02X}"
         # The absolute recipe, 88 00 03, the key, 88 00 00: Num Lock goes off.
         d.steps("raw 88 00 03", "raw 84 23 48", "expect FC", "raw 88 00 00", "sleep 600", "query")
-        assert key_target.text() == "HH", "expected a second 'H' from the absolute recipe"
+        assert key_target.text() == "HHi thereH", "expected a last 'H' from the absolute recipe"
         flags = flags_answered(d)
         assert flags == 0x00, \
             f"expected Num Lock off (flags 00) after 88 00 03 ... 88 00 00, read {flags:02X}"
-    finally:
-        all_locks_off(d)
-
-
-def test_device_tools_text_leaves_num_lock_on(polling, key_target):
-    d, run = polling
-    key_target.start()
-    d.steps("mods 20", "sleep 600", "expect-flags 20")
-    try:
-        d.steps("text Hi there", "sleep 600", "query")
-        assert key_target.text() == "Hi there", "expected the window to receive 'Hi there'"
-        flags = flags_answered(d)
-        assert flags == 0x20, \
-            f"expected Num Lock still on (flags 20) after the text, read {flags:02X}"
     finally:
         all_locks_off(d)
 
