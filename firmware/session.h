@@ -20,9 +20,11 @@
 // lost, that would type the key twice); the device identifies every
 // IDENTIFY_EVERY_MS until the program answers, puts the flags back if it
 // held Shift for a capital, and goes on with the next press. The program
-// answers in order, so an FC still to come would arrive before the answer
-// to a later identify; a PC side that holds an FC back on purpose (a
-// conformance tester) gets until LATE_FC_MS after the keystroke to send it.
+// answers in order, so an FC still to come arrives before the answer to an
+// identify sent after the keystroke; but an identify sent before it (at
+// start, or a capital's while the program was slow) may be answered first,
+// so the next press also waits until LATE_FC_MS after the keystroke. An FC
+// that comes meanwhile ends the wait.
 #pragma once
 
 #include <stdint.h>
