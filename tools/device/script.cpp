@@ -124,9 +124,10 @@ struct Simulator {
 
   // The program's key monitor may send the very bytes of a query's answer
   // unasked, whenever its own window has the focus. So the query goes with
-  // an identify: the program answers both in one poll cycle, in order, and
-  // the monitor cannot speak in the middle of a cycle, so the flags message
-  // right before the identity is the answer.
+  // an identify: the program answers both in order, and a report written
+  // between them (when they fall into two poll cycles) shows the flags as
+  // they are after the answer, so the flags message right before the
+  // identity serves as the answer.
   std::string readFlags(int *flags) {
     std::vector<Message> seen;
     forget();
