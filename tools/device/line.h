@@ -81,7 +81,9 @@ struct SerialPort {
 // program's bytes are read at the line's pace when `paced`.
 struct Line {
   Line(Transcript &o, View *v, SerialPort *d, ProgramPort *p, bool pacedLine)
-      : out(o), view(v), device(d), program(p), paced(pacedLine) {}
+      : out(o), view(v), device(d), program(p), paced(pacedLine) {
+    toProgram.paced = pacedLine;
+  }
   Transcript &out;
   View *view;
   SerialPort *device;

@@ -43,7 +43,6 @@ struct Simulator {
   Simulator(ProgramPort &port, Transcript &o, bool paced, long timeout)
       : out(o), line(o, nullptr, nullptr, &port, paced), timeoutMs(timeout) {
     line.toProgram.fd = port.master;
-    line.toProgram.paced = paced;
     line.fromProgram = [this](const Bytes &bytes) {
       for (uint8_t byte : bytes) {
         auto m = decoder.feed(byte);

@@ -27,7 +27,6 @@ struct Tap {
   Tap(const Options &options, SerialPort &d, ProgramPort &p, View &v, Transcript &out)
       : o(options), device(d), program(p), view(v), line(out, &v, &d, &p, options.lineRate) {
     line.held = false;
-    line.toProgram.paced = o.lineRate;
     line.fromDevice = [this](const Bytes &data) { fromDevice(data); };
     line.fromProgram = [this](const Bytes &bytes) { fromProgram(bytes); };
     line.deviceGone = [this] { deviceGone(); };
@@ -55,7 +54,7 @@ struct Tap {
     loseUnread("lost: the program closed its port without reading them");
     line.held = false;
     line.toProgram = Outlet();
-    line.toProgram.paced = o.lineRate;
+    line.toProgram.paced = line.paced;
     view.event(stampUs(), "program-closed");
   }
 
