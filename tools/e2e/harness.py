@@ -7,16 +7,14 @@ A HarnessError means the test could not be carried out (a device that never
 linked, a key target that never held the focus): it says nothing about the
 program, and fails the run all the same. Any other failure is the product's.
 """
-import os
 import re
 import shutil
 import signal
 import subprocess
 from pathlib import Path
 
-from wine_env import DEVICE_TOOL, TOP, KeyTargetError, alive, stop, wait_until
-
-LINK_WITHIN_S = 5
+from wine_env import (DEVICE_TOOL, TOP, KeyTargetError, alive, await_link, stop, typed_text,
+                      wait_until)
 
 
 class HarnessError(Exception):
@@ -33,15 +31,11 @@ def tail(path, lines=25):
     return "\n".join(f"      | {line}" for line in kept) if text.strip() else "      (empty)"
 
 
-def await_link(link, process, what, errors):
+def require_link(link, process, what, errors):
     """Waits for the link a device or tap makes; a harness error when it never comes."""
-    if wait_until(lambda: os.path.islink(link) or not alive(process), LINK_WITHIN_S) \
-            and os.path.islink(link):
-        return
-    why = Path(errors).read_text(errors="replace").strip()
-    raise HarnessError(f"expected {what} to make the link {link} within {LINK_WITHIN_S} s; "
-                       + (f"it exited {process.poll()}: {why}" if not alive(process)
-                          else "it had not, and still runs"))
+    why = await_link(link, process, what, errors)
+    if why:
+        raise HarnessError(why)
 
 
 # ---- The device ---------------------------------------------------------------
@@ -61,7 +55,7 @@ class Device:
                 [str(DEVICE_TOOL), "--link", str(link), *options, "-"],
                 stdin=subprocess.PIPE, stdout=out, stderr=err, text=True)
         self.sent = []
-        await_link(link, self.process, f"the device '{name}'", self.errors)
+        require_link(link, self.process, f"the device '{name}'", self.errors)
 
     def send(self, step):
         """Starts a step and returns at once; done() waits for it."""
@@ -169,7 +163,7 @@ class Firmware:
                 [str(AVR_SIM), "--link", str(port), "--pins", str(PIN_MAP), "--trace",
                  str(FIRMWARE)], stdin=subprocess.PIPE, stdout=out, stderr=err, text=True)
         self.sent = 0
-        await_link(port, self.process, "the simulated device", self.errors)
+        require_link(port, self.process, "the simulated device", self.errors)
 
     def steps(self, *steps, within_s=30):
         """Runs the steps in turn; each must be done within_s."""
@@ -281,8 +275,7 @@ class KeyTarget:
 
     def text(self):
         """The characters received, as one string (CR for Enter)."""
-        return "".join(chr(int(m, 16)) for m in
-                       re.findall(r"^\d+ CHAR (..)$", "\n".join(self.lines()), re.M))
+        return typed_text(self.log)
 
     def keys(self):
         """Key events received, as "KEYDOWN vk=41 scan=1E" strings."""
@@ -319,7 +312,7 @@ class Tap:
                 [str(DEVICE_TOOL), "tap", "--port", str(port), "--link", str(link),
                  "--log", str(self.log), *options],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-        await_link(link, self.process, "the tap", self.folder / "tap.errors")
+        require_link(link, self.process, "the tap", self.folder / "tap.errors")
 
     def stop(self):
         """Ends the run (as Ctrl+C does); its log then ends with the summary."""

@@ -80,13 +80,7 @@ target_when_polling() { # DIR
 }
 
 # The characters the key target received, as one string (CR for Enter).
-target_text() {
-  local text=""
-  for code in $(tr -d '\r' <"$1" | sed -n 's/^[0-9]* CHAR \(..\)$/\1/p'); do
-    text+=$(printf "\\x$code")
-  done
-  printf '%s' "$text"
-}
+target_text() { "${WINE_ENV[@]}" target-text "$1"; }
 
 # start_device LINK LOG COMMAND...: the device simulator in the background
 # (DEVICE_PID), on a fresh pty behind LINK, its transcript in LOG. Returns
@@ -97,11 +91,5 @@ start_device() {
   rm -f "$link"
   "$DEVICE" --link "$link" "$@" >"$log" 2>&1 &
   DEVICE_PID=$!
-  for _ in $(seq 100); do
-    [ -L "$link" ] && return 0
-    kill -0 "$DEVICE_PID" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "wine-env: the device simulator made no link $link (see $log)" >&2
-  return 1
+  "${WINE_ENV[@]}" await-link "$link" "$DEVICE_PID" "$log"
 }

@@ -8,6 +8,8 @@ From Python:   wine = Wine(); wine.up(); ...; wine.down()
 From bash:     eval "$(/usr/bin/python3 tools/e2e/wine_env.py up)"   (prints exports)
                /usr/bin/python3 tools/e2e/wine_env.py down
                /usr/bin/python3 tools/e2e/wine_env.py target LOG [BUILD]
+               /usr/bin/python3 tools/e2e/wine_env.py target-text LOG
+               /usr/bin/python3 tools/e2e/wine_env.py await-link LINK PID LOG
 
 Facts this relies on (measured on Debian 12, Wine 8):
 - At a cold start Wine maps COM1 to /dev/ttyS0, the kernel console here,
@@ -24,6 +26,7 @@ Facts this relies on (measured on Debian 12, Wine 8):
 """
 import functools
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -34,6 +37,7 @@ from pathlib import Path
 TOP = Path(__file__).resolve().parents[2]
 WORK = Path(os.environ.get("TALLIVER_WINE_DIR", TOP / "build/wine"))
 DEVICE_TOOL = TOP / "build/native/tools/device/talliver-device"
+LINK_WITHIN_S = 5
 STATE_FILE = "wine-env.pids"  # in WORK: the processes a bash caller's `up` left running
 
 
@@ -220,10 +224,7 @@ class Wine:
 
     def point_port(self, n, target):
         """Points COMn of the prefix at target, from now on."""
-        link = self.prefix / f"dosdevices/com{n}"
-        if link.is_symlink() or link.exists():
-            link.unlink()
-        link.symlink_to(target)
+        replace_link(self.prefix / f"dosdevices/com{n}", target)
 
     def reset_ports(self, com1_target):
         """COM1 leads to com1_target; COM2 to COM9 cannot be opened."""
@@ -266,6 +267,12 @@ class KeyTargetError(Exception):
     pass
 
 
+def typed_text(log_path):
+    """The characters a key target received, as one string (CR for Enter)."""
+    text = Path(log_path).read_text(errors="replace") if Path(log_path).exists() else ""
+    return "".join(chr(int(code, 16)) for code in re.findall(r"^\d+ CHAR (..)\r?$", text, re.M))
+
+
 # ---- Small helpers ----------------------------------------------------------
 
 def log(text):
@@ -287,10 +294,11 @@ def alive(process):
     if process is None:
         return False
     if isinstance(process, int):
+        # A child that has exited but is not yet reaped (a bash caller's
+        # device) is a zombie: no longer running.
         try:
-            os.kill(process, 0)
-            return True
-        except ProcessLookupError:
+            return Path(f"/proc/{process}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
+        except (OSError, IndexError):
             return False
     return process.poll() is None
 
@@ -316,6 +324,17 @@ def stop(process, sig, wait_s):
                 continue
         if wait_until(lambda: not alive(pid), wait_s):
             return
+
+
+def await_link(link, process, what, errors):
+    """Waits for the link a device or tap makes (process: a Popen or a pid);
+    "" once it is there, else why it never came (errors: the process's output)."""
+    if wait_until(lambda: os.path.islink(link) or not alive(process), LINK_WITHIN_S) \
+            and os.path.islink(link):
+        return ""
+    why = Path(errors).read_text(errors="replace").strip()
+    return (f"expected {what} to make the link {link} within {LINK_WITHIN_S} s; "
+            + (f"it exited: {why}" if not alive(process) else "it had not, and still runs"))
 
 
 def replace_link(link, target):
@@ -376,6 +395,14 @@ def main(argv):
         return shell_down()
     if argv[:1] == ["target"] and len(argv) in (2, 3):
         return shell_target(*argv[1:])
+    if argv[:1] == ["target-text"] and len(argv) == 2:
+        print(typed_text(argv[1]), end="")
+        return 0
+    if argv[:1] == ["await-link"] and len(argv) == 4:
+        why = await_link(argv[1], int(argv[2]), "the device tool", argv[3])
+        if why:
+            log(why)
+        return 1 if why else 0
     print(__doc__.split("\n\n")[1], file=sys.stderr)
     return 2
 
