@@ -9,7 +9,8 @@ the device tool's pty, keys landing in a real window.
   program     program.start(*args): the program under Wine, its notice skipped
   polling     (device, run): a device on COM1 and the program answering it
   key_target  key_target.start(): a window holding the keyboard focus, logging keys
-  tap         tap.start(port, link, *options): the tap between a device and the program
+  tap         tap.start(port, link, *options): the tap between a device and the program;
+              what crossed it, from its record: messages(side), events(name), warnings()
   firmware    firmware(port): the reference firmware in the simulator, behind port
 
 Each test gets a folder of its own (tmp_path, build/wine/e2e/ROUND/TEST) for

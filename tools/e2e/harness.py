@@ -7,6 +7,7 @@ A HarnessError means the test could not be carried out (a device that never
 linked, a key target that never held the focus): it says nothing about the
 program, and fails the run all the same. Any other failure is the product's.
 """
+import json
 import re
 import shutil
 import signal
@@ -113,17 +114,13 @@ class Device:
     def _steps_done(self):
         return self.transcript.read_text(errors="replace").count("\nstep done: ")
 
-    def answers(self):
-        """What the program sent, as (bytes...) tuples, in order."""
-        return [tuple(int(b, 16) for b in m.split())
-                for m in re.findall(r"^\s*[\d.]+ <- ((?:[0-9A-F]{2} ?)+)", self.text(), re.M)]
-
-    def program_side(self):
-        """The transcript's lines of what the program sent, without their times."""
-        return program_side(self.transcript)
-
-    def text(self):
-        return self.transcript.read_text(errors="replace")
+    def messages(self, side):
+        """The messages from one side ("device" or "program") in order, each
+        as its bytes in hex ("84 1E 41"). The one reader of the transcript's
+        lines ("  TIME -> HEX  meaning" from the device, "<-" from the program)."""
+        arrow = {"device": "->", "program": "<-"}[side]
+        text = self.transcript.read_text(errors="replace")
+        return re.findall(rf"^ *[\d.]+ {arrow} ([0-9A-F]{{2}}(?: [0-9A-F]{{2}})*)", text, re.M)
 
     def close(self):
         if self.process.stdin and not self.process.stdin.closed:
@@ -132,12 +129,6 @@ class Device:
             except BrokenPipeError:
                 pass
         stop(self.process, signal.SIGTERM, wait_s=3)
-
-
-def program_side(path):
-    """The lines of a transcript that show what the program sent, without times."""
-    return [line.split(None, 1)[1] for line in Path(path).read_text(errors="replace").splitlines()
-            if re.match(r"^\s*[\d.]+ <- ", line)]
 
 
 # ---- The reference firmware in the simulator -------------------------------------
@@ -299,18 +290,20 @@ class KeyTarget:
 # ---- The tap ----------------------------------------------------------------------
 
 class Tap:
-    """The tap between a device's port and the program's COM port."""
+    """The tap between a device's port and the program's COM port. What
+    crossed it is read from its record, one JSON object a line; its log, in
+    words, is for a person reading a failure."""
 
     def __init__(self, folder):
         self.folder = folder
         self.process = None
-        self.log = folder / "tap.log"
+        self.log, self.record_file = folder / "tap.log", folder / "tap.jsonl"
 
     def start(self, port, link, *options):
         with open(self.folder / "tap.errors", "w") as err:
             self.process = subprocess.Popen(
                 [str(DEVICE_TOOL), "tap", "--port", str(port), "--link", str(link),
-                 "--log", str(self.log), *options],
+                 "--log", str(self.log), "--record", str(self.record_file), *options],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
         require_link(link, self.process, "the tap", self.folder / "tap.errors")
 
@@ -318,8 +311,22 @@ class Tap:
         """Ends the run (as Ctrl+C does); its log then ends with the summary."""
         stop(self.process, signal.SIGINT, wait_s=5)
 
-    def text(self):
-        return self.log.read_text(errors="replace")
+    def record(self):
+        """The record's entries so far; a line still being written is left out."""
+        text = self.record_file.read_text() if self.record_file.exists() else ""
+        return [json.loads(line) for line in text.splitlines(keepends=True) if line.endswith("\n")]
+
+    def messages(self, side):
+        """The messages from one side ("device" or "program") in order, each
+        as its bytes in hex ("84 1E 41")."""
+        return [e["bytes"] for e in self.record() if e["event"] == "message" and e["dir"] == side]
+
+    def events(self, name):
+        return [e for e in self.record() if e["event"] == name]
+
+    def warnings(self):
+        """The rule each warning names, in order."""
+        return [w.split(":")[0] for e in self.record() for w in e["warnings"]]
 
     def close(self):
         if self.process:

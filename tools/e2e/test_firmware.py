@@ -2,8 +2,6 @@
 UART's pace, typing through the tap into the program and a focused window.
 The device tool stands behind the tap before and after it, to switch Num
 Lock on and to read the flags once the firmware is done."""
-import re
-
 from wine_env import wait_until
 
 # The buttons of the firmware's pin map that type "Hello, World!".
@@ -13,7 +11,7 @@ TEXT = "Hello, World!"
 
 def identities(tap):
     """How many identities the program has sent through the tap."""
-    return tap.text().count("<- 98 02 22")
+    return tap.messages("program").count("98 02 22")
 
 
 def identified(tap, after=0):
@@ -52,7 +50,7 @@ def test_the_firmware_types_through_the_tap_and_num_lock_stays_on(
         assert typed(key_target, 20) == TEXT, f"expected the window to receive '{TEXT}'"
         # The last capital's closing request follows its FC: wait for it
         # (the tool's "mods 20" and one after each of the three capitals).
-        assert wait_until(lambda: tap.text().count("-> 88 00 20") >= 4, 5), \
+        assert wait_until(lambda: tap.messages("device").count("88 00 20") >= 4, 5), \
             "expected the firmware to put the flags back after the last capital"
         chip.close()
         tool_behind_tap(device, port, "after", "expect-flags 20")
@@ -62,10 +60,9 @@ def test_the_firmware_types_through_the_tap_and_num_lock_stays_on(
         tool_behind_tap(device, port, "cleanup", "mods 00", "sleep 600", "expect-flags 00")
     program.end(run)
     tap.stop()
-    log = tap.text()
-    assert " warning " not in log, "expected no warning from the tap about the firmware"
+    assert tap.warnings() == [], "expected no warning from the tap about the firmware"
     # Each capital read the flags first, then asked for them with both Shift bits.
-    requests = re.findall(r"-> (8[89AB] 00 [0-9A-F]{2})", log)
+    requests = [m for m in tap.messages("device") if m.startswith("88 00 ")]
     assert requests.count("88 00 23") == 3 and requests.count("88 00 20") >= 3, \
         f"expected three capitals asked as 88 00 23 ... 88 00 20, the device asked {requests}"
 
@@ -89,6 +86,6 @@ def test_a_key_pressed_while_unplugged_is_lost_and_typing_goes_on(
     text = typed(key_target, 20, len("Hello World!"))
     program.end(run)
     tap.stop()
-    assert "the device has gone" in tap.text(), "expected the tap to see the device go"
+    assert tap.events("device-gone"), "expected the tap to see the device go"
     assert text == "Hello World!", \
         "expected the window to receive 'Hello World!': the comma lost, nothing typed twice"

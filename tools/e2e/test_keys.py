@@ -10,7 +10,8 @@ def flag_request(flags):
 
 def flags_answered(device):
     """The flags of the program's last answer to a query."""
-    for header, _, data2 in (m for m in reversed(device.answers()) if len(m) == 3):
+    answers = [bytes.fromhex(m) for m in device.messages("program")]
+    for header, _, data2 in (m for m in reversed(answers) if len(m) == 3):
         if header & 0xFC == 0x88:
             return data2 | (header & 0x02) << 6
     raise AssertionError("expected an answer to the query, the program sent none")

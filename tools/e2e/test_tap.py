@@ -3,27 +3,18 @@ exactly where the device breaks a rule. The device sits on its own port
 (device-port in the test's folder) and the tap makes the program's COM1."""
 import subprocess
 
-from harness import program_side
 from wine_env import DEVICE_TOOL
 
 
-def warnings_by_device(tap_log):
-    """The warnings of a tap's transcript, a list for each device's arrival,
+def warnings_by_device(tap):
+    """The rules the tap's warnings name, a list for each device's arrival,
     leaving out no-fc (the program's timing, not a rule a device breaks)."""
     found = [[]]
-    for line in tap_log.splitlines():
-        words = line.split()
-        if "device port open" in line:
+    for entry in tap.record():
+        if entry["event"] == "device-open":
             found.append([])
-        elif len(words) > 3 and words[1] == "!!" and words[3] != "no-fc:":
-            found[-1].append(words[3].rstrip(":"))
+        found[-1] += [w.split(":")[0] for w in entry["warnings"] if not w.startswith("no-fc:")]
     return found
-
-
-def warning_lines(text):
-    """The lines with a warning, from the first port event on."""
-    start = text.find("device port open")
-    return [line for line in text[start:].splitlines() if " !! " in line]
 
 
 def test_through_the_tap_the_program_answers_as_without_it(device, program, tap, link, tmp_path):
@@ -43,11 +34,11 @@ def test_through_the_tap_the_program_answers_as_without_it(device, program, tap,
     tapped.steps(*script)
     program.end(run)
     tap.stop()
-    expected = direct.program_side()
+    expected = direct.messages("program")
     assert expected, "expected the program to answer the direct device, it sent nothing"
-    assert tapped.program_side() == expected, "expected the same answers through the tap"
-    assert program_side(tap.log) == expected, "expected the tap to print the program's side as sent"
-    assert " warning " not in tap.text(), "expected no warning from the tap"
+    assert tapped.messages("program") == expected, "expected the same answers through the tap"
+    assert tap.messages("program") == expected, "expected the tap to record the program's side"
+    assert tap.warnings() == [], "expected no warning from the tap"
 
 
 BROKEN_RULES = [  # (the device's steps, the one warning they must raise)
@@ -63,10 +54,10 @@ BROKEN_RULES = [  # (the device's steps, the one warning they must raise)
 
 def test_the_tap_warns_of_each_broken_rule_and_grades_its_record_alike(
         device, program, tap, link, tmp_path):
-    port, record = tmp_path / "device-port", tmp_path / "tap.jsonl"
+    port = tmp_path / "device-port"
     # One device after another behind the tap, each breaking one rule.
     first = device("first", link=port)
-    tap.start(port, link, "--record", record)
+    tap.start(port, link)
     run = program.start()
     first.steps("identify 40000", "listen 300", within_s=45)
     first.finish()
@@ -81,17 +72,15 @@ def test_the_tap_warns_of_each_broken_rule_and_grades_its_record_alike(
     tap.stop()
 
     expected = [[rule] for _, rule in BROKEN_RULES]
-    warned = warnings_by_device(tap.text())[2:-1]  # before the first device; the first; the last
+    warned = warnings_by_device(tap)[2:-1]  # before the first device; the first; the last
     assert warned == expected, "expected each device's one warning, in order"
-    graded = subprocess.run([str(DEVICE_TOOL), "grade", str(record)], capture_output=True,
-                            text=True, timeout=60)
+    graded = subprocess.run([str(DEVICE_TOOL), "grade", str(tap.record_file)],
+                            capture_output=True, text=True, timeout=60)
     assert graded.returncode == 1, \
         f"expected grade to exit 1 (warnings), it exited {graded.returncode}: {graded.stderr}"
-    assert warning_lines(graded.stdout) == warning_lines(tap.text()), \
-        "expected the record, graded again, to give the live run's warnings"
-    summary = [[line for line in text.splitlines() if line.startswith("tap: warnings:")]
-               for text in (graded.stdout, tap.text())]
-    assert summary[0] == summary[1], "expected the same summary of warnings from the record"
+    # Past the first line, which names what each reads, the two are alike.
+    assert graded.stdout.splitlines()[1:] == tap.log.read_text().splitlines()[1:], \
+        "expected the record, graded again, to give the live run's transcript and summary"
 
 
 def test_the_tap_goes_on_when_the_program_restarts(device, program, tap, link, tmp_path):
@@ -104,9 +93,8 @@ def test_the_tap_goes_on_when_the_program_restarts(device, program, tap, link, t
     d.step("identify 20000", within_s=25)
     program.end(second)
     tap.stop()
-    log = tap.text()
-    assert "the program closed its port" in log, "expected the tap to see the port closed"
-    opened = log.count("the program opened its port")
+    assert tap.events("program-closed"), "expected the tap to see the port closed"
+    opened = len(tap.events("program-open"))
     assert opened >= 2, f"expected the tap to see the port opened twice, it saw {opened}"
 
 
@@ -118,6 +106,6 @@ def test_through_a_paced_tap_at_the_lines_pace_everything_is_answered(
     d.steps("identify 40000", "text Hi", "query", "key enter", within_s=45)
     program.end(run)
     tap.stop()
-    fcs = tap.text().count("<- FC ")
+    fcs = tap.messages("program").count("FC")
     assert fcs >= 3, f"expected the tap to see 3 FCs at least, it saw {fcs}"
-    assert " warning " not in tap.text(), "expected no warning from the tap"
+    assert tap.warnings() == [], "expected no warning from the tap"
