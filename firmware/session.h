@@ -31,6 +31,7 @@
 
 #include "key_queue.h"
 #include "keys.h"
+#include "link.h"
 #include "messages.h"
 
 #ifdef __cplusplus
@@ -64,10 +65,6 @@ struct session {
   uint8_t late_fc_over;      // recovering: LATE_FC_MS have passed
   uint8_t presses_dropped;   // presses that found the queue full
 };
-
-// The platform sends a whole message, or two (six bytes at most), in one
-// call: bytes that leave back to back, never interleaved with others.
-void link_write(const uint8_t *bytes, uint8_t count);
 
 // `now` is a millisecond clock that may wrap around.
 void session_start(struct session *s, uint16_t now);

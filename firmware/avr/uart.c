@@ -5,7 +5,7 @@
 #include <avr/sleep.h>
 #include <util/atomic.h>
 
-#include "../session.h"
+#include "../link.h"
 
 #define BAUD 9600
 #include <util/setbaud.h>
