@@ -9,18 +9,24 @@ extern "C" {
 #endif
 
 // Five keystrokes a second is the program's pace, so this holds more than
-// six seconds of the fastest pressing, or the presses of a program's start.
+// six seconds of the fastest pressing.
 #define KEY_QUEUE_SIZE 32
 
+struct press {
+  uint8_t button;
+  uint16_t at;  // when it was pressed, on the millisecond clock
+};
+
 struct key_queue {
-  uint8_t buttons[KEY_QUEUE_SIZE];
+  struct press presses[KEY_QUEUE_SIZE];
   uint8_t first, count;
 };
 
-// Returns 0, and keeps the presses already waiting, when the queue is full.
-uint8_t key_queue_push(struct key_queue *q, uint8_t button);
-// Returns 0 when nothing waits.
-uint8_t key_queue_pop(struct key_queue *q, uint8_t *button);
+// Keeps the presses already waiting, and drops this one, when the queue is full.
+void key_queue_push(struct key_queue *q, uint8_t button, uint16_t at);
+// The oldest press, or 0 when nothing waits; it stays until key_queue_drop.
+const struct press *key_queue_first(const struct key_queue *q);
+void key_queue_drop(struct key_queue *q);
 
 #ifdef __cplusplus
 }

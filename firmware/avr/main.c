@@ -44,7 +44,7 @@ int main(void) {
       sampled = now;
       for (uint8_t button = 0; button < BUTTON_COUNT; button++)
         if (debounce_sample(&debounce, button, button_reads_down(button)))
-          session_press(&session, button);
+          session_press(&session, button, now);
       session_tick(&session, now);
     }
     sleep_until_work(sampled);

@@ -5,9 +5,10 @@ Simulator runs avr-sim (paths from the environment CTest sets) and drives it
 a step at a time. Program plays the PC program's side as its poll cycle
 does: every 200 ms of the simulator's time it takes what has arrived, one
 keystroke at most, answers in order, and types into a keyboard whose lock
-and modifier keys it tracks; its key monitor echoes the keys it types and
-reports changed flags between cycles, as the program does when its own
-window has the focus.
+and modifier keys it tracks, as the PC would: a flag request sets all eight
+bits, and a letter comes in upper case when Shift or Caps Lock, not both,
+is on. Its key monitor echoes the keys it types and reports changed flags
+between cycles, as the program does when its own window has the focus.
 """
 import os
 import re
@@ -22,7 +23,7 @@ ELF = os.environ.get("FIRMWARE_ELF", "build/native/avr/firmware/talliver-firmwar
 PIN_MAP = os.environ.get("FIRMWARE_PIN_MAP", "build/native/avr/firmware/PINMAP.txt")
 TICK_MS = 200
 BYTE_MS = 11 / 9.6  # a byte of 9600 8O1 on the line
-SHIFT, NUM_LOCK = 0x03, 0x20
+SHIFT, CTRL, ALT, NUM_LOCK, CAPS_LOCK = 0x03, 0x04, 0x08, 0x20, 0x40
 STEP_LIMIT_S = 30
 
 # What a key types, by virtual-key code: (without Shift, with Shift).
@@ -112,7 +113,8 @@ class Program:
     def __init__(self, sim, flags=NUM_LOCK, silent_ms=0):
         self.sim = sim
         self.toggles, self.held = flags & 0xF0, flags & 0x0F
-        self.typed = ""
+        self.typed = ""  # a chord as "<ctrl+Z>"
+        self.lock_presses = 0
         self.lose_fcs = 0  # the next this many FCs are not written
         self.fd = None
         self.open(silent_ms)
@@ -180,6 +182,7 @@ class Program:
                 continue
             if bit & 0xF0:
                 self.toggles ^= bit
+                self.lock_presses += 1
                 events += [(key, True), (key, False)]
                 continue
             keys = SHIFT if bit & SHIFT else bit
@@ -187,8 +190,10 @@ class Program:
             events.append((key, bool(desired & bit)))
 
     def _type(self, scan, vk, events):
-        characters = CHARACTERS.get(vk, (f"<{vk:02X}>",) * 2)
-        self.typed += characters[1 if self.held & SHIFT else 0]
+        shifted = bool(self.held & SHIFT) != (0x41 <= vk <= 0x5A and bool(self.toggles & CAPS_LOCK))
+        character = CHARACTERS.get(vk, (f"<{vk:02X}>",) * 2)[shifted]
+        chord = [name for bit, name in ((CTRL, "ctrl"), (ALT, "alt")) if self.held & bit]
+        self.typed += f"<{'+'.join(chord)}+{character.upper()}>" if chord else character
         events += [((scan, vk), True), ((scan, vk), False)]
 
     # ---- the poll cycle ---------------------------------------------------
