@@ -52,7 +52,8 @@ static const char USAGE[] =
     "  quit          end the run\n"
     "PIN: a port pin (PD2), a board label (D2, A0), or a name from the --pins file.\n"
     "Options:\n"
-    "  --link PATH   made where nothing is; only a link to a pty is replaced; removed at the end\n"
+    "  --link PATH   made where nothing is or over a link to a pty that has gone; removed at\n"
+    "                the end\n"
     "  --pins FILE   the firmware's pin map (PINMAP.txt), for buttons by name\n"
     "  --unpaced     simulated time passes only in wait and tap, as fast as it can; what the\n"
     "                PC side sends reaches the chip at the simulated time of the next step\n"
@@ -404,9 +405,12 @@ int main(int argc, char **argv) {
   if (crashed) fprintf(stderr, "avr-sim: the firmware stopped at %.3f ms\n", ms_of(avr->cycle));
   fprintf(report,
           "avr-sim: ended at %.3f ms, asleep %.1f %% of the time; %zu bytes to the PC side, %zu "
-          "lost, %zu from it\n",
+          "lost, %zu from it",
           ms_of(avr->cycle), avr->cycle ? 100.0 * slept / avr->cycle : 0.0, to_pc, lost_to_pc,
           from_pc);
+  if (bridge.dropped)  // more than the line could carry, faster than it carries it
+    fprintf(report, "; %zu found the simulated line's queue full and were dropped", bridge.dropped);
+  fputc('\n', report);
   fclose(report);
   avr_terminate(avr);
   return crashed ? 1 : 0;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 static const char PTY_FOLDER[] = "/dev/pts/";
+static const char ONLY[] = "; only a link to a pty that has gone is replaced";
 
 // Where a link points, or "" when the path is no link.
 static void link_target(const char *link, char *target, size_t size) {
@@ -20,8 +21,10 @@ static void link_target(const char *link, char *target, size_t size) {
   target[n < 0 ? 0 : n] = 0;
 }
 
-// The link made, or replaced in one step so that the PC side never finds
-// it missing; 0 with the reason in `why` when it may not or cannot be.
+// The link made where nothing is, or over a link to a pty that has gone
+// (an earlier run's): the harness may run as root, and anything else at
+// the path is left as it is. 0 with the reason in `why` when it may not or
+// cannot be made.
 static int point_link(const char *link, const char *target, char *why, size_t why_size) {
   struct stat st;
   if (lstat(link, &st) != 0) {
@@ -30,28 +33,32 @@ static int point_link(const char *link, const char *target, char *why, size_t wh
     return 0;
   }
   if (!S_ISLNK(st.st_mode)) {
-    snprintf(why, why_size, "%s is %s; only a link to a pty is replaced", link,
+    snprintf(why, why_size, "%s is %s%s", link,
              S_ISDIR(st.st_mode)   ? "a folder"
              : S_ISREG(st.st_mode) ? "a file"
-                                   : "not a link");
+                                   : "not a link",
+             ONLY);
     return 0;
   }
   char old[4096];
   link_target(link, old, sizeof old);
   if (strncmp(old, PTY_FOLDER, sizeof PTY_FOLDER - 1) != 0) {
-    snprintf(why, why_size, "%s is a link to %s, not to a pty; only a link to a pty is replaced",
-             link, old);
+    snprintf(why, why_size, "%s is a link to %s, not to a pty%s", link, old, ONLY);
     return 0;
   }
-  char temporary[4200];
-  snprintf(temporary, sizeof temporary, "%s.new-%ld", link, (long)getpid());
-  if (symlink(target, temporary) != 0) {
-    snprintf(why, why_size, "%s: cannot make a link beside it: %s", link, strerror(errno));
+  // A pty's node goes with its master: one still there belongs to a live
+  // simulator or tap, whose program would lose its port.
+  if (stat(link, &st) == 0) {
+    snprintf(why, why_size, "%s is a link to %s, a pty in use (another simulator's or tap's?)%s",
+             link, old, ONLY);
     return 0;
   }
-  if (rename(temporary, link) == 0) return 1;
-  snprintf(why, why_size, "%s: cannot replace the link: %s", link, strerror(errno));
-  unlink(temporary);
+  if (unlink(link) != 0) {
+    snprintf(why, why_size, "%s: cannot replace the link: %s", link, strerror(errno));
+    return 0;
+  }
+  if (symlink(target, link) == 0) return 1;
+  snprintf(why, why_size, "%s: cannot make a link there: %s", link, strerror(errno));
   return 0;
 }
 
@@ -105,7 +112,10 @@ static void drop_unread(struct pty_port *p) {
 // A pty keeps the odd-parity flag a PC side set (it drops only the parity
 // enable), and a later request for odd parity then changes nothing, which
 // the C library reports as a failure: the next program to open the port
-// would find it cannot set the line up. So the flags go when the port is let go.
+// would find it cannot set the line up. So the flags go when the port is let
+// go. The device tool clears them on its program's port the same way
+// (tools/device/line.cpp); the code is not shared, this folder's licence
+// being its own.
 static void clear_parity(struct pty_port *p) {
   struct termios tio;
   if (tcgetattr(p->master, &tio) != 0 || !(tio.c_cflag & (PARENB | PARODD))) return;

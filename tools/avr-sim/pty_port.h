@@ -15,8 +15,8 @@ struct pty_port {
 };
 
 // Makes a fresh pty and points the link at it. The link is made where
-// nothing is, and only a link to a pty (an earlier run's) is replaced; 0
-// with one line in `why` otherwise, everything left as it was.
+// nothing is, and only a link to a pty that has gone (an earlier run's) is
+// replaced; 0 with one line in `why` otherwise, everything left as it was.
 int pty_port_plug(struct pty_port *p, char *why, size_t why_size);
 // Closes the pty and removes the link, if it still points at it.
 void pty_port_unplug(struct pty_port *p);
