@@ -1,15 +1,16 @@
 # Packs the builders' archive; run by the firmware-release target:
 #   cmake -DNAME=... -DELF=... -DHEX=... -DPIN_MAP=... -DOUTPUT_DIR=... -P release.cmake
 # It holds the firmware's .hex (for avrdude) and .elf (for debuggers and the
-# simulator), the pin map and SHA256SUMS. Fixed file times and modes and a
+# simulator), the pin map, README.txt and SHA256SUMS. Fixed file times and modes and a
 # fixed order make the same sources give the same archive, byte for byte.
 set(stage ${OUTPUT_DIR}/release/${NAME})
 file(REMOVE_RECURSE ${stage})
 file(MAKE_DIRECTORY ${stage})
-set(files talliver-firmware.hex talliver-firmware.elf PINMAP.txt)
+set(files talliver-firmware.hex talliver-firmware.elf PINMAP.txt README.txt)
 file(COPY_FILE ${HEX} ${stage}/talliver-firmware.hex)
 file(COPY_FILE ${ELF} ${stage}/talliver-firmware.elf)
 file(COPY_FILE ${PIN_MAP} ${stage}/PINMAP.txt)
+file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/README.txt ${stage}/README.txt)
 
 set(sums "")
 foreach(file IN LISTS files)
