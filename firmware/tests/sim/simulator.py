@@ -22,7 +22,6 @@ AVR_SIM = os.environ.get("AVR_SIM", "build/native/tools/avr-sim/avr-sim")
 ELF = os.environ.get("FIRMWARE_ELF", "build/native/avr/firmware/talliver-firmware.elf")
 PIN_MAP = os.environ.get("FIRMWARE_PIN_MAP", "build/native/avr/firmware/PINMAP.txt")
 TICK_MS = 200
-BYTE_MS = 11 / 9.6  # a byte of 9600 8O1 on the line
 SHIFT, CTRL, ALT, NUM_LOCK, CAPS_LOCK = 0x03, 0x04, 0x08, 0x20, 0x40
 STEP_LIMIT_S = 30
 
