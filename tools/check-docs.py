@@ -1,18 +1,34 @@
 #!/usr/bin/env python3
-"""Runs the command lines that the documentation shows, so that a renamed
-option, preset or script fails here instead of for the reader.
+"""Runs the command lines that the documentation shows, and compares what
+they print with what the page says they print, so that a renamed option,
+preset or script, or a sample that has drifted, fails here instead of for
+the reader.
 
   tools/check-docs.py [FILE.md ...]   (default: README.md and docs/*.md)
 
 A fenced block whose info string is "sh runnable" is run as it stands, from
-the checkout's top folder, by bash with -euo pipefail; its output goes to
+the checkout's top folder, by bash with -euo pipefail; its output (standard
+output and standard error together, as a terminal shows them) goes to
 build/docs/<file>-<line>.log, with the device tool's folder first on the
-PATH, as the pages tell their readers to have it. The other "sh" blocks hold commands that
-cannot run here (a real adapter, Windows): for those, every option that a
-talliver-device line names must be one its --help lists, and every CMake
-preset named must exist. Needs the native build. Prints a line a block and
-exits 1 when any block failed, or when there is nothing to check.
+PATH, as the pages tell their readers to have it. The block must exit 0.
+
+When the next fenced block, with nothing but blank lines between, has the
+info string "output", it is what the runnable block prints, and the two are
+compared line by line (trailing spaces and blank lines at the end aside).
+In it, "…" within a line stands for any text in that line (a time, a pts
+number, a figure that varies from run to run), and a line of only "…" for
+any number of lines, none included. A block that prints something else
+fails with a short diff. An "output" block that follows no runnable block
+is an error too.
+
+The other "sh" blocks hold commands that cannot run here (a real adapter,
+Windows): for those, every option that a talliver-device line names must
+be one its --help lists, and every CMake preset named must exist. Plain
+blocks (no info string) are not checked: the page says where each comes
+from. Needs the native build. Prints a line a block and exits 1 when any
+block failed, or when there is nothing to check.
 """
+import difflib
 import glob
 import os
 import re
@@ -24,24 +40,94 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEVICE = os.path.join(TOP, "build/native/tools/device/talliver-device")
 LOGS = os.path.join(TOP, "build/docs")
 TIME_LIMIT_S = 600
+sys.setrecursionlimit(10000)  # compare() walks a line a call
+
+
+class Block:
+    """A fenced block: where it starts and ends, its info string, its text,
+    the block right before it (only blank lines between) and, once it has
+    run, its log."""
+
+    def __init__(self, start, end, info, text):
+        self.start, self.end, self.info, self.text = start, end, info, text
+        self.follows = self.log = None
 
 
 def blocks(path):
-    """(line number, info string, text) of each fenced block in a file."""
+    """The fenced blocks of a file, in order."""
     found, info, start, lines = [], None, 0, []
     with open(path, encoding="utf-8") as f:
-        for number, line in enumerate(f, 1):
-            fence = re.match(r"^```(.*)$", line.rstrip("\n"))
-            if fence and info is None:
-                info, start, lines = fence.group(1).strip(), number, []
-            elif fence and fence.group(1) == "":
-                found.append((start, info, "".join(lines)))
-                info = None
-            elif info is not None:
-                lines.append(line)
+        page = f.read().splitlines()
+    for number, line in enumerate(page, 1):
+        fence = re.match(r"^```(.*)$", line)
+        if fence and info is None:
+            info, start, lines = fence.group(1).strip(), number, []
+        elif fence and fence.group(1) == "":
+            found.append(Block(start, number, info, "".join(lines)))
+            info = None
+        elif info is not None:
+            lines.append(line + "\n")
     if info is not None:
         raise SystemExit(f"check-docs: {path}:{start}: a fenced block that never ends")
+    for before, after in zip(found, found[1:]):
+        between = page[before.end:after.start - 1]
+        if not any(line.strip() for line in between):
+            after.follows = before
     return found
+
+
+ANY_TEXT = "\u2026"  # "…": any text within a line; alone on a line, any lines
+
+
+def line_matches(pattern, line):
+    parts = [re.escape(part) for part in pattern.split(ANY_TEXT)]
+    return re.fullmatch(".*".join(parts), line) is not None
+
+
+def trimmed(text):
+    lines = [line.rstrip() for line in text.splitlines()]
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines
+
+
+def compare(expected, actual):
+    """Whether the run's lines are what the page's sample shows, and the
+    run's lines as far as they matched rewritten to the sample's, the rest as
+    they came, so that a diff of the two shows only what differs."""
+    best = [(-1, 0, [])]
+    seen = set()
+
+    def walk(i, j, shown):
+        if (i, j) in seen:
+            return False
+        seen.add((i, j))
+        if i > best[0][0]:
+            best[0] = (i, j, shown)
+        if i == len(expected):
+            return j == len(actual)
+        if expected[i].strip() == ANY_TEXT:
+            return any(walk(i + 1, k, shown + [ANY_TEXT]) for k in range(j, len(actual) + 1))
+        if j < len(actual) and line_matches(expected[i], actual[j]):
+            return walk(i + 1, j + 1, shown + [expected[i]])
+        return False
+
+    if walk(0, 0, []):
+        return True, expected
+    _, j, shown = best[0]
+    return False, shown + actual[j:]
+
+
+def output_diff(expected_text, log):
+    """None when the run printed what the page shows, else a short diff."""
+    expected = trimmed(expected_text)
+    with open(log, encoding="utf-8", errors="replace") as f:
+        actual = trimmed(f.read())
+    matched, shown = compare(expected, actual)
+    if matched:
+        return None
+    diff = list(difflib.unified_diff(expected, shown, "the page", "the run", n=1, lineterm=""))
+    return diff[2:] if len(diff) <= 40 else diff[2:38] + [f"... ({len(diff) - 38} more lines)"]
 
 
 def run_block(name, text):
@@ -98,30 +184,50 @@ def main(paths):
         return 2
     os.chdir(TOP)
     known_presets, help_text = presets(), device_help()
-    ran = checked = failed = 0
+    ran = checked = compared = failed = 0
     for path in paths:
-        for line, info, text in blocks(path):
-            name = f"{path}:{line}"
-            if info == "sh runnable":
+        for block in blocks(path):
+            name = f"{path}:{block.start}"
+            if block.info == "sh runnable":
                 ran += 1
-                code, seconds, log = run_block(name, text)
-                if code == 0:
-                    print(f"ok    {name} ran ({seconds:.0f} s)")
+                code, seconds, log = run_block(name, block.text)
+                if code != 0:
+                    failed += 1
+                    print(f"FAIL  {name}: exit {code}; the end of {os.path.relpath(log, TOP)}:")
+                    with open(log, errors="replace") as f:
+                        for tail in f.readlines()[-15:]:
+                            print("      | " + tail.rstrip("\n"))
+                    continue
+                print(f"ok    {name} ran ({seconds:.0f} s)")
+                block.log = log
+            elif block.info == "output":
+                runnable = block.follows
+                if runnable is None or runnable.info != "sh runnable":
+                    failed += 1
+                    print(f"FAIL  {name}: an output block that follows no runnable block")
+                    continue
+                if runnable.log is None:
+                    continue  # the run failed, and said so
+                compared += 1
+                diff = output_diff(block.text, runnable.log)
+                if diff is None:
+                    print(f"ok    {name} is what {path}:{runnable.start} printed")
                     continue
                 failed += 1
-                print(f"FAIL  {name}: exit {code}; the end of {os.path.relpath(log, TOP)}:")
-                with open(log) as f:
-                    for tail in f.readlines()[-15:]:
-                        print("      | " + tail.rstrip("\n"))
-            elif info == "sh":
+                print(f"FAIL  {name}: {path}:{runnable.start} printed something else"
+                      f" ({os.path.relpath(runnable.log, TOP)}):")
+                for line in diff:
+                    print("      | " + line)
+            elif block.info == "sh":
                 checked += 1
-                wrong = check_shown(text, known_presets, help_text)
+                wrong = check_shown(block.text, known_presets, help_text)
                 if wrong:
                     failed += 1
                     print(f"FAIL  {name}: " + "; ".join(wrong))
                 else:
                     print(f"ok    {name} checked (cannot run here)")
-    print(f"documented commands: {ran} blocks run, {checked} checked, {failed} failed")
+    print(f"documented commands: {ran} blocks run, {compared} outputs compared, {checked} checked,"
+          f" {failed} failed")
     if ran == 0:
         print("check-docs: no runnable block found; is the marker still \"sh runnable\"?")
         return 1
