@@ -28,7 +28,6 @@ blocks (no info string) are not checked: the page says where each comes
 from. Needs the native build. Prints a line a block and exits 1 when any
 block failed, or when there is nothing to check.
 """
-import difflib
 import glob
 import os
 import re
@@ -40,7 +39,6 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEVICE = os.path.join(TOP, "build/native/tools/device/talliver-device")
 LOGS = os.path.join(TOP, "build/docs")
 TIME_LIMIT_S = 600
-sys.setrecursionlimit(10000)  # compare() walks a line a call
 
 
 class Block:
@@ -92,42 +90,65 @@ def trimmed(text):
 
 
 def compare(expected, actual):
-    """Whether the run's lines are what the page's sample shows, and the
-    run's lines as far as they matched rewritten to the sample's, the rest as
-    they came, so that a diff of the two shows only what differs."""
-    best = [(-1, 0, [])]
-    seen = set()
-
-    def walk(i, j, shown):
-        if (i, j) in seen:
-            return False
-        seen.add((i, j))
-        if i > best[0][0]:
-            best[0] = (i, j, shown)
-        if i == len(expected):
-            return j == len(actual)
-        if expected[i].strip() == ANY_TEXT:
-            return any(walk(i + 1, k, shown + [ANY_TEXT]) for k in range(j, len(actual) + 1))
-        if j < len(actual) and line_matches(expected[i], actual[j]):
-            return walk(i + 1, j + 1, shown + [expected[i]])
-        return False
-
-    if walk(0, 0, []):
-        return True, expected
-    _, j, shown = best[0]
-    return False, shown + actual[j:]
+    """The cheapest way to turn the page's sample into the run's lines: a list
+    of (" ", "-" or "+", line), where " " is a sample line the run matched (a
+    "…" line matches any number of lines), "-" one it did not print and "+"
+    one it printed that the sample does not show."""
+    n, m = len(expected), len(actual)
+    # cost[i][j]: the fewest lines left unmatched between expected[i:] and actual[j:].
+    cost = [[0] * (m + 1) for _ in range(n + 1)]
+    for i in range(n, -1, -1):
+        for j in range(m, -1, -1):
+            if i == n:
+                cost[i][j] = m - j
+            elif expected[i].strip() == ANY_TEXT:
+                cost[i][j] = min(cost[i + 1][j], cost[i][j + 1] if j < m else cost[i + 1][j])
+            else:
+                options = [cost[i + 1][j] + 1]
+                if j < m:
+                    options.append(cost[i][j + 1] + 1)
+                    if line_matches(expected[i], actual[j]):
+                        options.append(cost[i + 1][j + 1])
+                cost[i][j] = min(options)
+    steps, i, j = [], 0, 0
+    while i < n or j < m:
+        if i < n and expected[i].strip() == ANY_TEXT:
+            if j < m and cost[i][j] != cost[i + 1][j]:
+                j += 1  # the "…" takes this line
+            else:
+                steps.append((" ", expected[i]))
+                i += 1
+        elif i < n and j < m and line_matches(expected[i], actual[j]) \
+                and cost[i][j] == cost[i + 1][j + 1]:
+            steps.append((" ", expected[i]))
+            i, j = i + 1, j + 1
+        elif i < n and cost[i][j] == cost[i + 1][j] + 1:
+            steps.append(("-", expected[i]))
+            i += 1
+        else:
+            steps.append(("+", actual[j]))
+            j += 1
+    return steps
 
 
 def output_diff(expected_text, log):
-    """None when the run printed what the page shows, else a short diff."""
+    """None when the run printed what the page shows, else a short diff: the
+    lines that differ, a line of context on either side."""
     expected = trimmed(expected_text)
     with open(log, encoding="utf-8", errors="replace") as f:
         actual = trimmed(f.read())
-    matched, shown = compare(expected, actual)
-    if matched:
+    steps = compare(expected, actual)
+    changed = [k for k, (kind, _) in enumerate(steps) if kind != " "]
+    if not changed:
         return None
-    diff = list(difflib.unified_diff(expected, shown, "the page", "the run", n=1, lineterm=""))
-    return diff[2:] if len(diff) <= 40 else diff[2:38] + [f"... ({len(diff) - 38} more lines)"]
+    shown, last = [], None
+    for k, (kind, line) in enumerate(steps):
+        if any(abs(k - c) <= 1 for c in changed):
+            if last is not None and k > last + 1:
+                shown.append("...")
+            shown.append((kind + " " + line).rstrip())
+            last = k
+    return shown if len(shown) <= 40 else shown[:38] + [f"... ({len(shown) - 38} more lines)"]
 
 
 def run_block(name, text):
@@ -217,7 +238,7 @@ def main(paths):
                 print(f"FAIL  {name}: {path}:{runnable.start} printed something else"
                       f" ({os.path.relpath(runnable.log, TOP)}):")
                 for line in diff:
-                    print("      | " + line)
+                    print(("      | " + line).rstrip())
             elif block.info == "sh":
                 checked += 1
                 wrong = check_shown(block.text, known_presets, help_text)
