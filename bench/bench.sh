@@ -55,7 +55,7 @@ read -r f50 f99 fmax < <(percentiles <"$B/to-fc")
 # 2. Idle cost, then a close with nothing else going on.
 start_run idle "identify 40000" "run touch $B/idle/polling" "wait-file $B/idle.done"
 await_file "$B/idle/polling"
-program_pid=$(pgrep -n -x qelmo.exe)
+program_pid=$(program_pid)
 server_pid=$WINESERVER_PID
 p0=$(cpu_ticks "$program_pid") s0=$(cpu_ticks "$server_pid")
 sleep "$IDLE"
@@ -72,7 +72,7 @@ idle_ms=$(awk -v t=$((p1 - p0)) -v hz="$hz" -v s="$IDLE" 'BEGIN {printf "%.0f", 
 start_run soak "identify 40000" "run touch $B/soak/polling" "wait-file $B/soak/go" "soak $SOAK" \
   "run touch $B/soak.end" "wait-file $B/soak.done" "run wine $WINCTL close"
 target_when_polling "$B/soak"
-program_pid=$(pgrep -n -x qelmo.exe)
+program_pid=$(program_pid)
 rss0=$(resident_kb "$program_pid") handles0=$(winctl handles)
 await_file "$B/soak.end" $((SOAK + 120))
 rss1=$(resident_kb "$program_pid") handles1=$(winctl handles)

@@ -57,6 +57,17 @@ winctl() {
   return $code
 }
 
+# The process id of the program running in this Wine prefix (the newest,
+# when there are several): another prefix's programs on this machine are
+# not ours to measure.
+program_pid() {
+  local pid found=""
+  for pid in $(pgrep -x qelmo.exe); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && found=$pid
+  done
+  [ -n "$found" ] && echo "$found"
+}
+
 # Waits up to $2 seconds (default 40) for a file to appear; fails if it never does.
 await_file() {
   for _ in $(seq $((${2:-40} * 10))); do
