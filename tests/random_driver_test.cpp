@@ -271,6 +271,12 @@ void scriptRun(std::mt19937 &r, const Folder &folder) {
     expected.insert(expected.end(), b.begin(), b.end());
   }
   if (r() % 3 == 0) args.push_back("--line-rate");
+  // A signalled run may be in a command that ignores SIGTERM, and leaves a child.
+  int signalAt = r() % 3 == 0 ? (int)(r() % 1500) : 1 << 30;
+  const std::string pids = folder / "pids";
+  if (signalAt < 1 << 30)
+    steps.insert(steps.begin() + (long)(r() % (steps.size() + 1)),
+                 "run trap '' TERM; sleep 30 & echo $$ $! >" + pids + "; wait");
   bool fromStdin = r() % 2;
   if (!fromStdin)
     args.insert(args.end(), steps.begin(), steps.end());
@@ -282,8 +288,7 @@ void scriptRun(std::mt19937 &r, const Folder &folder) {
     if (fromStdin) device.input(step + "\n");
   if (fromStdin) device.endInput();
   bool reads = r() % 6 != 0;
-  int openAt = (int)(r() % 300), every = (int)(r() % 250),
-      signalAt = r() % 5 == 0 ? (int)(r() % 1500) : 1 << 30;
+  int openAt = (int)(r() % 300), every = (int)(r() % 250);
   End program;
   auto start = tool::Clock::now();
   auto ms = [&] {
@@ -301,6 +306,12 @@ void scriptRun(std::mt19937 &r, const Folder &folder) {
   int code = device.waitExit(END_BOUND_MS);
   program.pump();
   EXPECT_FALSE(tool::exists(link));
+  // Nothing of the command is left.
+  std::istringstream running(tool::readFile(pids));
+  for (pid_t pid; running >> pid;) {
+    EXPECT_TRUE(tool::within(1000, [&] { return !tool::alive(pid); })) << "left running: " << pid;
+    if (tool::alive(pid)) kill(pid, SIGKILL);
+  }
   EXPECT_TRUE(isSubsequence(program.got, expected) && program.got.size() <= expected.size());
   if (signalled) {
     EXPECT_TRUE(code == 0 || code == 1) << device.errors();

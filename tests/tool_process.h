@@ -48,6 +48,13 @@ inline bool exists(const std::string &path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+// A process that runs: there, and not a zombie.
+inline bool alive(pid_t pid) {
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t state = stat.rfind(") ");
+  return state != std::string::npos && stat[state + 2] != 'Z';
+}
+
 inline bool has(const std::string &text, const std::string &part) {
   return text.find(part) != std::string::npos;
 }

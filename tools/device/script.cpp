@@ -257,24 +257,41 @@ std::string text(Simulator &s, const std::string &chars) {
 }
 
 // A shell command, waited for in the loop, so that what the program sends
-// meanwhile is printed and a signal still ends the run.
+// meanwhile is printed and a signal still ends the run. It runs in a process
+// group of its own, its input from /dev/null. A signal ends the group:
+// SIGTERM, then SIGKILL once the shell has gone or a grace has passed, and
+// only then is the shell reaped: until it is, its pid (the group's id) can
+// belong to no other process, so no signal reaches a stranger.
 std::string runShell(Simulator &s, const std::string &command) {
+  const int64_t GRACE_US = 300000;
   s.out.write();
   pid_t pid = fork();
   if (pid == 0) {
+    setpgid(0, 0);
+    int null = open("/dev/null", O_RDONLY);
+    if (null > STDIN_FILENO) dup2(null, STDIN_FILENO), close(null);
     std::signal(SIGPIPE, SIG_DFL);
     std::signal(SIGXFSZ, SIG_DFL);
     execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
     _exit(127);
   }
-  int status = 0;
   if (pid < 0) return std::string("cannot run a shell: ") + std::strerror(errno);
-  if (s.waitUntil(INT64_MAX, [&] { return waitpid(pid, &status, WNOHANG) == pid; }))
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
-  kill(pid, SIGTERM);
-  for (int64_t until = nowUs() + 500000; waitpid(pid, &status, WNOHANG) != pid; usleep(10000))
-    if (nowUs() > until) kill(pid, SIGKILL), waitpid(pid, &status, 0);
-  return "stopped";
+  setpgid(pid, pid);  // the group exists before anything signals it, whoever runs first
+  auto ended = [pid] {
+    siginfo_t info = {};
+    return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+  };
+  bool done = s.waitUntil(INT64_MAX, ended);
+  if (!done) {
+    kill(-pid, SIGTERM);
+    for (int64_t until = nowUs() + GRACE_US; !ended() && nowUs() < until;) usleep(10000);
+    kill(-pid, SIGKILL);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!done) return "stopped";
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
 }
 
 // Each step: its word, its argument as --help shows it, the pattern the
