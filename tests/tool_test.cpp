@@ -27,6 +27,12 @@ std::set<std::string> names(const std::string &folder) {
   return all;
 }
 
+std::string repeat(const std::string &text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
+}
+
 // Bad options, a port that can never open, a link or a file that is not the
 // tool's to take, a bad step: one line, exit 2, and nothing changed.
 TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
@@ -60,6 +66,11 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
        "--log " + device.slave + ": the device's own port"},
       {{"--link", com1, "key a", "sleep 5x"}, "'sleep 5x': sleep takes MS"},
       {{"--link", com1, "frobnicate"}, "'frobnicate': unknown command 'frobnicate'"},
+      // Checked in a loop whatever the length, and quoted short.
+      {{"--link", com1, "key a", "raw" + repeat(" 00", 8000) + " zz"},
+       "'raw" + repeat(" 00", 12) + " ...' (24006 characters): raw takes HEX..."},
+      {{"--link", com1, "text " + std::string(100000, 'a') + "\xC3\xA9"},
+       "'text " + std::string(35, 'a') + "...' (100007 characters): no key types '\xC3\xA9'"},
       {{"grade", folder / "absent"},
        (folder / "absent") + ": cannot read it: No such file or directory"},
   };

@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <deque>
 #include <random>
-#include <regex>
 #include <sstream>
 
 #include "line.h"
@@ -294,36 +294,104 @@ std::string runShell(Simulator &s, const std::string &command) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
 }
 
-// Each step: its word, its argument as --help shows it, the pattern the
-// argument must match ("": a key's name), and what it does.
-const std::string HEX = "(0[xX])?[0-9A-Fa-f]{1,2}", MS = "[0-9]{1,8}", N = "0*[1-9][0-9]{0,7}";
-const struct {
-  std::string name, arguments, pattern, help;
-} VERBS[] = {
-    {"identify", "[MS]", "(" + MS + ")?",
-     "send the identify request, wait for the identity (default 30 s)"},
-    {"key", "NAME|VK:SCAN", "", "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
-    {"text", "STRING", "[\\s\\S]+",
-     "type the characters, Shift held where they need it, locks left alone"},
-    {"mods", "HEX", HEX, "set the lock and modifier keys to this flags byte"},
-    {"query", "", "", "ask for the flags byte (with an identify, to tell the answer)"},
-    {"expect-flags", "HEX", HEX, "ask for the flags byte; fail unless it is HEX"},
-    {"expect", "HEX...", HEX + "( +" + HEX + ")*",
-     "wait for the program to send this message; fail if not"},
-    {"expect-fcs", "N [MS]", MS + "( +" + MS + ")?",
-     "fail unless N FCs came since the last check (first to last at least MS)"},
-    {"expect-no-loss", "", "", "fail unless every keystroke sent got its FC"},
-    {"save-counts", "FILE", ".+", "write the keystrokes sent and FCs received to FILE"},
-    {"raw", "HEX...", HEX + "( +" + HEX + ")*", "send bytes exactly as given"},
-    {"listen", "MS", MS, "print what the program sends for MS milliseconds"},
-    {"sleep", "MS", MS, "wait (printing what arrives meanwhile)"},
-    {"latency", "N", N, "N keystrokes at random moments; print write-to-FC times"},
-    {"soak", "SECONDS", N, "mixed traffic at a device's pace; print what was lost"},
-    {"flood", "MS HEX", N + " +" + HEX,
-     "send one byte at 9600 baud's line rate; count the answers"},
-    {"run", "SHELL-COMMAND", ".+", "run a command on this machine and wait for it"},
-    {"wait-file", "PATH", ".+", "wait (up to 10 min) until PATH exists, printing what arrives"},
+// What a step's argument may be.
+enum class Syntax {
+  NONE,
+  OPTIONAL_MS,
+  KEY,
+  TEXT,
+  HEX,
+  HEXES,
+  COUNT_OPTIONAL_MS,
+  MS,
+  COUNT,
+  MS_HEX,
+  ANY
 };
+
+// Each step: its word, its argument's syntax and as --help shows it, and what it does.
+const struct {
+  std::string name;
+  Syntax syntax;
+  std::string arguments, help;
+} VERBS[] = {
+    {"identify", Syntax::OPTIONAL_MS, "[MS]",
+     "send the identify request, wait for the identity (default 30 s)"},
+    {"key", Syntax::KEY, "NAME|VK:SCAN",
+     "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
+    {"text", Syntax::TEXT, "STRING",
+     "type the characters, Shift held where they need it, locks left alone"},
+    {"mods", Syntax::HEX, "HEX", "set the lock and modifier keys to this flags byte"},
+    {"query", Syntax::NONE, "", "ask for the flags byte (with an identify, to tell the answer)"},
+    {"expect-flags", Syntax::HEX, "HEX", "ask for the flags byte; fail unless it is HEX"},
+    {"expect", Syntax::HEXES, "HEX...", "wait for the program to send this message; fail if not"},
+    {"expect-fcs", Syntax::COUNT_OPTIONAL_MS, "N [MS]",
+     "fail unless N FCs came since the last check (first to last at least MS)"},
+    {"expect-no-loss", Syntax::NONE, "", "fail unless every keystroke sent got its FC"},
+    {"save-counts", Syntax::ANY, "FILE", "write the keystrokes sent and FCs received to FILE"},
+    {"raw", Syntax::HEXES, "HEX...", "send bytes exactly as given"},
+    {"listen", Syntax::MS, "MS", "print what the program sends for MS milliseconds"},
+    {"sleep", Syntax::MS, "MS", "wait (printing what arrives meanwhile)"},
+    {"latency", Syntax::COUNT, "N", "N keystrokes at random moments; print write-to-FC times"},
+    {"soak", Syntax::COUNT, "SECONDS", "mixed traffic at a device's pace; print what was lost"},
+    {"flood", Syntax::MS_HEX, "MS HEX",
+     "send one byte at 9600 baud's line rate; count the answers"},
+    {"run", Syntax::ANY, "SHELL-COMMAND", "run a command on this machine and wait for it"},
+    {"wait-file", Syntax::ANY, "PATH",
+     "wait (up to 10 min) until PATH exists, printing what arrives"},
+};
+
+// Whether the argument has the syntax: a loop over it, never a recursion,
+// so that a step of any length is checked in its length's time.
+bool fits(Syntax syntax, const std::string &arg) {
+  std::vector<std::string> w;
+  std::istringstream words(arg);
+  for (std::string word; words >> word;) w.push_back(word);
+  auto ms = [](const std::string &t, long least = 0) {
+    long v;
+    return parseWhole(t, least, 99999999, &v);
+  };
+  Bytes bytes;
+  switch (syntax) {
+    case Syntax::NONE: return arg.empty();
+    case Syntax::OPTIONAL_MS: return arg.empty() || ms(arg);
+    case Syntax::KEY: return keyNamed(arg).has_value();
+    case Syntax::TEXT:
+    case Syntax::ANY: return !arg.empty();
+    case Syntax::HEX: return w.size() == 1 && parseHexBytes(arg, &bytes);
+    case Syntax::HEXES: return parseHexBytes(arg, &bytes);
+    case Syntax::COUNT_OPTIONAL_MS:
+      return (w.size() == 1 || w.size() == 2) && ms(w[0]) && ms(w.back());
+    case Syntax::MS: return ms(arg);
+    case Syntax::COUNT: return ms(arg, 1);
+    case Syntax::MS_HEX: return w.size() == 2 && ms(w[0], 1) && parseHexBytes(w[1], &bytes);
+  }
+  return false;
+}
+
+// A character no key types, named whole: a UTF-8 character as it is, any
+// other byte by its value.
+std::string untypable(const std::string &text) {
+  for (size_t i = 0; i < text.size(); i++) {
+    unsigned char c = (unsigned char)text[i];
+    if (keyForChar((char)c)) continue;
+    size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
+    bool whole = length > 1 && i + length <= text.size();
+    for (size_t k = 1; whole && k < length; k++)
+      whole = ((unsigned char)text[i + k] & 0xC0) == 0x80;
+    return whole || std::isprint(c) ? "no key types '" + text.substr(i, whole ? length : 1) + "'"
+                                    : format("no key types the byte 0x%02X", c);
+  }
+  return "";
+}
+
+// A step as an error quotes it: whole when short, else its start and its length.
+std::string quoted(const std::string &line) {
+  if (line.size() <= 60) return "'" + line + "'";
+  size_t cut = 40;
+  while (cut > 0 && ((unsigned char)line[cut] & 0xC0) == 0x80) cut--;  // not inside a character
+  return format("'%s...' (%zu characters)", line.substr(0, cut).c_str(), line.size());
+}
 
 // Runs a step that has been checked; returns why it failed, or "".
 std::string run(Simulator &s, const std::string &name, const std::string &arg) {
@@ -392,18 +460,14 @@ Outcome step(Simulator *s, const std::string &line) {
   if (name.empty() || name[0] == '#') return Outcome();
   auto verb =
       std::find_if(std::begin(VERBS), std::end(VERBS), [&](auto &v) { return v.name == name; });
-  for (char c : name == "text" ? arg : "")
-    if (!keyForChar(c)) why = format("no key types '%c'", c);
-  if (verb == std::end(VERBS)) return usage("'" + line + "': unknown command '" + name + "'");
-  bool bad = verb->pattern.empty() && !verb->arguments.empty()
-                 ? !keyNamed(arg)
-                 : !std::regex_match(arg, std::regex(verb->pattern));
-  if (why.empty() && bad)
+  if (verb == std::end(VERBS)) return usage(quoted(line) + ": unknown command '" + name + "'");
+  if (name == "text") why = untypable(arg);
+  if (why.empty() && !fits(verb->syntax, arg))
     why = name + " takes " + (verb->arguments.empty() ? "no argument" : verb->arguments);
-  if (!why.empty()) return usage("'" + line + "': " + why);
+  if (!why.empty()) return usage(quoted(line) + ": " + why);
   if (!s) return Outcome();
   why = run(*s, name, arg);
-  if (stopSignal) why = format("stopped (%s) during '%s'", strsignal(stopSignal), line.c_str());
+  if (stopSignal) why = format("stopped (%s) during ", strsignal(stopSignal)) + quoted(line);
   return why.empty() ? Outcome() : failure(why);
 }
 

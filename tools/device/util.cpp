@@ -10,10 +10,13 @@
 namespace device {
 
 std::string format(const char *pattern, ...) {
-  char text[1024];
-  va_list arguments;
+  va_list arguments, again;
   va_start(arguments, pattern);
-  std::vsnprintf(text, sizeof text, pattern, arguments);
+  va_copy(again, arguments);
+  std::string text((size_t)std::max(0, std::vsnprintf(nullptr, 0, pattern, arguments)), '\0');
+  std::vsnprintf(text.data(), text.size() + 1, pattern,
+                 again);  // any length: a step's bytes, a path
+  va_end(again);
   va_end(arguments);
   return text;
 }
