@@ -94,7 +94,13 @@ TEST(WatchTest, EachFcAnswersTheOldestKeystrokeStillWaiting) {
         {key(0), key(10), fc(100), fc(310), fc(400), key(1000), key(2000), fc(2150), key(2300),
          fc(2420)},
         3000);
-  EXPECT_EQ(w.fcLatenciesMs, (std::vector<double>{100, 300, 150, 120}));
+  EXPECT_EQ(w.fcLatency.count(), 4);
+  EXPECT_EQ(w.fcLatency.percentile(0.5) + ", " + w.fcLatency.largest(), "150.0 ms, 300.0 ms");
+  device::Latencies l;  // to the nearest 0.1 ms, and honest beyond its 10 s
+  for (int64_t us : {49, 50, 10000001}) l.add(us);
+  EXPECT_EQ(
+      l.percentile(0) + ", " + l.percentile(0.4) + ", " + l.percentile(0.9) + ", " + l.largest(),
+      "0.0 ms, 0.1 ms, over 10 s, 10000.0 ms");
   EXPECT_EQ(w.warnings[(int)Rule::NoFc], 1);
   watch(w, {key(3000), dev(3010, {0x04})}, 3010);
   auto held = w.restart();

@@ -14,6 +14,7 @@ namespace device {
 
 namespace {
 const int64_t PROMPT_AFTER_US = 3000000;  // without a keystroke by then, ask for some
+const size_t INPUT_QUEUE = 2048;          // what the program's port holds for it, in bytes
 
 // It acts on the withheld FC and the closed port as its judge has seen them.
 struct Conform {
@@ -23,6 +24,7 @@ struct Conform {
   const Judge &judge;
   Line line;
   std::deque<Message> waiting;  // what the program's side has yet to handle
+  size_t waitingBytes = 0;
   uint8_t flags = 0;
   int64_t nextTickUs = nowUs() + TICK_US, promptAtUs = nowUs() + PROMPT_AFTER_US;
   int keysAtPrompt = 0;
@@ -32,7 +34,13 @@ struct Conform {
       : runUs(us), port(p), view(v), judge(j), line(out, &v, &p, nullptr, false) {
     line.toDevice.fd = port.fd;
     line.fromDevice = [this](const Bytes &data) {
-      for (const Message &m : view.bytes(Side::Device, data, stampUs())) waiting.push_back(m);
+      for (const Message &m : view.bytes(Side::Device, data, stampUs())) {
+        // As the program's port: what comes while its queue is full is lost.
+        if (waitingBytes + m.bytes.size() > INPUT_QUEUE)
+          view.lost(Side::Device, m.bytes, stampUs(), "lost: the program's input queue was full");
+        else
+          waitingBytes += m.bytes.size(), waiting.push_back(m);
+      }
     };
     line.deviceGone = [this] { gone = true; };
   }
@@ -63,7 +71,7 @@ struct Conform {
              false;
     tcflush(port.fd, TCIFLUSH);  // what arrived while it was closed is lost, as on a real port
     line.toDevice.fd = port.fd;
-    waiting.clear();
+    waiting.clear(), waitingBytes = 0;
     view.event(stampUs(), "port-open");
     promptAtUs = now + PROMPT_AFTER_US, keysAtPrompt = judge.keystrokes;
     return true;
@@ -76,6 +84,7 @@ struct Conform {
     for (nextTickUs += TICK_US; port.fd >= 0 && !waiting.empty() && judge.hold != Judge::HOLDING;) {
       Message m = waiting.front();
       waiting.pop_front();
+      waitingBytes -= m.bytes.size();
       if (isKeystroke(m.command)) {
         if (judge.hold != Judge::BEFORE || judge.port != Judge::OPEN ||
             now < (int64_t)((double)runUs * WITHHOLD_AT) ||

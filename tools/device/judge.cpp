@@ -9,24 +9,21 @@ namespace {
 // Three-byte answers the line carries back in a second: 291.
 const int LINE_ANSWERS = (int)std::lround(1e6 / (3 * LINE_BYTE_US));
 
-int most(const std::map<int64_t, int> &perSecond) {
-  int m = 0;
-  for (const auto &s : perSecond) m = std::max(m, s.second);
-  return m;
-}
-
-const char *times(int n) { return n == 1 ? "" : "s"; }
+const char *times(long n) { return n == 1 ? "" : "s"; }
 
 // Failed when any of the rules was broken; else passed on `evidence`, or not graded.
 Grade byRules(const Judge &j, const char *name, std::vector<Rule> rules, int evidence,
               const std::string &passed, const std::string &notGraded) {
-  const Sighting *first = nullptr;
-  int n = 0;
-  for (const Sighting &w : j.warnings)
-    if (std::find(rules.begin(), rules.end(), w.rule) != rules.end() && n++ == 0) first = &w;
+  const Judge::Broken *first = nullptr;
+  long n = 0;
+  for (Rule rule : rules) {
+    const Judge::Broken &b = j.broken[(int)rule];
+    if (b.count > 0 && (!first || b.order < first->order)) first = &b;
+    n += b.count;
+  }
   if (n > 0)
     return {Grade::FAIL, name,
-            format("%d time%s; first at %.1f ms: ", n, times(n), (double)first->atUs / 1000) +
+            format("%ld time%s; first at %.1f ms: ", n, times(n), (double)first->atUs / 1000) +
                 first->evidence};
   return evidence == 0 ? Grade{Grade::NOT_GRADED, name, notGraded}
                        : Grade{Grade::PASS, name, passed};
@@ -86,17 +83,24 @@ Grade queryFlood(const Judge &j) {
             format("up to %d queries sent and %d answered in a second, while the line carries "
                    "back %d answers a second; from %.1f ms the answers fell more than a tick "
                    "behind",
-                   most(j.queriesIn), most(j.answersIn), LINE_ANSWERS, (double)j.floodAtUs / 1000)};
+                   j.queriesIn.most, j.answersIn.most, LINE_ANSWERS, (double)j.floodAtUs / 1000)};
   return {Grade::PASS, name,
           format("%d queries, %d answered; up to %d sent and %d answered in a second, each "
                  "answer within a tick of the line (it carries back %d a second)",
-                 j.queries, j.answers, most(j.queriesIn), most(j.answersIn), LINE_ANSWERS)};
+                 j.queries, j.answers, j.queriesIn.most, j.answersIn.most, LINE_ANSWERS)};
 }
 }  // namespace
 
+void Judge::PerSecond::add(int64_t us) {
+  if (us / 1000000 != second) second = us / 1000000, now = 0;
+  most = std::max(most, ++now);
+}
+
 void Judge::sighting(const Sighting &s) {
   if (s.isWarning) {
-    warnings.push_back(s);
+    Broken &b = broken[(int)s.rule];
+    if (b.count++ == 0) b.order = warnings, b.atUs = s.atUs, b.evidence = s.evidence;
+    warnings++;
     // Line errors have a grade of their own, and a request with one Shift bit
     // is unsound use rather than a broken rule.
     bool counts =
@@ -107,7 +111,7 @@ void Judge::sighting(const Sighting &s) {
   const Message &m = s.message;
   int64_t us = s.byteUs.back();
   if (s.side == Side::Program) {
-    if (m.command == MODIFIER_FLAGS) answers++, answersIn[us / 1000000]++;
+    if (m.command == MODIFIER_FLAGS) answers++, answersIn.add(us);
     return;
   }
   messages++;
@@ -116,7 +120,7 @@ void Judge::sighting(const Sighting &s) {
   if (port == REOPENED) messagesAfter++;
   if (m.command == QUERY_FLAGS) {
     // Each answer takes three bytes' time on the line, one after the other.
-    queries++, queriesIn[us / 1000000]++;
+    queries++, queriesIn.add(us);
     answerLineFreeUs = std::max(answerLineFreeUs, (double)us) + 3 * LINE_BYTE_US;
     if (answerLineFreeUs - (double)us > TICK_US && floodAtUs < 0) floodAtUs = us;
   }

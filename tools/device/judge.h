@@ -35,9 +35,24 @@ struct Judge {
   void event(const std::string &name, int64_t us, bool halfMessage);
   std::vector<Grade> grades() const;
 
+  // Of each rule: how often it was broken, and the first time (its place
+  // among all warnings, its moment, its evidence). Only what the grades print is kept.
+  struct Broken {
+    long count = 0, order = 0;
+    int64_t atUs = 0;
+    std::string evidence;
+  };
+  // The most of something in one second, the seconds taken in order.
+  struct PerSecond {
+    int64_t second = -1;
+    int now = 0, most = 0;
+    void add(int64_t us);
+  };
+
   bool marks;
   int64_t runUs;
-  std::vector<Sighting> warnings;
+  std::array<Broken, (int)Rule::COUNT> broken;
+  long warnings = 0;
   std::map<int, int> commands;  // how many messages of each command
   int messages = 0, threeByte = 0, keystrokes = 0;
   enum { BEFORE, HOLDING, AFTER } hold = BEFORE;
@@ -49,7 +64,7 @@ struct Judge {
   int messagesAfter = 0, warningsAfter = 0;
   // Queries, and the program's answers, a second at a time; when the line
   // would be free to carry the next answer, and when it first fell a tick behind.
-  std::map<int64_t, int> queriesIn, answersIn;
+  PerSecond queriesIn, answersIn;
   int queries = 0, answers = 0;
   double answerLineFreeUs = 0;
   int64_t floodAtUs = -1;

@@ -32,10 +32,10 @@ struct Simulator {
   long timeoutMs;
   bool quiet = false;
   std::deque<Message> received;  // not yet passed over by a wait
-  // When each FC came (ms since the start), how many a check has accounted
-  // for, and the keystrokes sent and acknowledged.
-  std::vector<double> fcMs;
-  size_t fcsChecked = 0;
+  // The FCs: all of them, and those since the last check with when the
+  // first and the last came (ms); the keystrokes sent and acknowledged.
+  long fcs = 0, fcsSinceCheck = 0;
+  double firstFcMs = 0, lastFcMs = 0;
   int keysSent = 0, keysAcked = 0;
   Decoder decoder;
   int64_t startUs = nowUs();
@@ -48,7 +48,10 @@ struct Simulator {
         auto m = decoder.feed(byte);
         if (!m) continue;
         say("<-", m->bytes, describe(*m, false));
-        if (m->command == KEY_DONE) fcMs.push_back((double)(nowUs() - startUs) / 1000);
+        if (m->command == KEY_DONE) {
+          fcs++, lastFcMs = (double)(nowUs() - startUs) / 1000;
+          if (fcsSinceCheck++ == 0) firstFcMs = lastFcMs;
+        }
         received.push_back(*m);
       }
     };
@@ -158,7 +161,7 @@ const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
 std::string latency(Simulator &s, long count) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> pause(0, 400);
-  std::vector<double> times;
+  Latencies times;
   for (long i = 0; i < count; i++) {
     s.waitUntil(nowUs() + pause(random) * 1000);
     int64_t written = nowUs();
@@ -169,12 +172,12 @@ std::string latency(Simulator &s, long count) {
     s.out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
     std::string why = s.keystroke(F13, "F13");
     if (!why.empty()) return why;
-    times.push_back((double)(nowUs() - written) / 1000);
+    times.add(nowUs() - written);
   }
-  s.out.line(
-      format("latency write->FC over %zu keystrokes: p50 %.1f ms, p99 %.1f ms, max %.1f ms",
-             times.size(), percentile(times, 0.50), percentile(times, 0.99), percentile(times, 1)),
-      true);
+  s.out.line(format("latency write->FC over %ld keystrokes: p50 %s, p99 %s, max %s", times.count(),
+                    times.percentile(0.50).c_str(), times.percentile(0.99).c_str(),
+                    times.largest().c_str()),
+             true);
   return "";
 }
 
@@ -183,7 +186,7 @@ std::string latency(Simulator &s, long count) {
 std::string soak(Simulator &s, long seconds) {
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> pause(0, 300), pick(0, 9);
-  std::vector<double> latencies;
+  Latencies latencies;
   int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
   bool scrollLock = false;
   s.quiet = true;
@@ -191,20 +194,19 @@ std::string soak(Simulator &s, long seconds) {
     s.waitUntil(nowUs() + pause(random) * 1000);
     int choice = pick(random);
     int64_t written = nowUs();
-    if (choice < 7 && ++keys && s.keystroke(F13, "F13").empty())
-      latencies.push_back((double)(nowUs() - written) / 1000);
+    if (choice < 7 && ++keys && s.keystroke(F13, "F13").empty()) latencies.add(nowUs() - written);
     if (choice == 7 && ++queries && s.readFlags(&flags).empty()) answered++;
     if (choice == 8 && ++identifies && s.identify(s.timeoutMs).empty()) identities++;
     if (choice == 9) requests++, s.setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
   }
   if (scrollLock) s.setFlags(0x00);
   s.quiet = false;
-  s.out.line(
-      format("soak: %ld s, %d keystrokes, %zu FC, %zu lost; FC latency p50 %.1f ms, p99 %.1f ms; "
-             "%d queries, %d answered; %d identify, %d answered; %d flag requests",
-             seconds, keys, latencies.size(), keys - latencies.size(), percentile(latencies, 0.50),
-             percentile(latencies, 0.99), queries, answered, identifies, identities, requests),
-      true);
+  s.out.line(format("soak: %ld s, %d keystrokes, %ld FC, %ld lost; FC latency p50 %s, p99 %s; "
+                    "%d queries, %d answered; %d identify, %d answered; %d flag requests",
+                    seconds, keys, latencies.count(), keys - latencies.count(),
+                    latencies.percentile(0.50).c_str(), latencies.percentile(0.99).c_str(), queries,
+                    answered, identifies, identities, requests),
+             true);
   return "";
 }
 
@@ -418,10 +420,10 @@ std::string run(Simulator &s, const std::string &name, const std::string &arg) {
   }
   if (name == "expect-fcs") {
     s.line.turn(0);
-    std::vector<double> times(s.fcMs.begin() + (long)s.fcsChecked, s.fcMs.end());
-    s.fcsChecked = s.fcMs.size();
-    double spread = times.empty() ? 0 : times.back() - times.front();
-    if ((long)times.size() != a) return format("expected %ld FCs, %zu came", a, times.size());
+    long came = s.fcsSinceCheck;
+    double spread = came == 0 ? 0 : s.lastFcMs - s.firstFcMs;
+    s.fcsSinceCheck = 0;
+    if (came != a) return format("expected %ld FCs, %ld came", a, came);
     if (spread < (double)b)
       why = format("%ld FCs came within %.0f ms, expected at least %ld ms apart", a, spread, b);
   }
@@ -429,7 +431,7 @@ std::string run(Simulator &s, const std::string &name, const std::string &arg) {
     why = format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
   if (name == "save-counts") {
     std::string counts =
-        format("keystrokes %d\nacknowledged %d\nfcs %zu\n", s.keysSent, s.keysAcked, s.fcMs.size());
+        format("keystrokes %d\nacknowledged %d\nfcs %ld\n", s.keysSent, s.keysAcked, s.fcs);
     int fd = open(arg.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
     if ((fd >= 0 && close(fd) != 0) || !ok)

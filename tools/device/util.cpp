@@ -68,11 +68,22 @@ int64_t stampUs() {
   return last = std::max(last + 1, nowUs());
 }
 
-double percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, (size_t)(p * (double)values.size()))];
+void Latencies::add(int64_t us) {
+  // Rounded to the nearest tenth, so that a bucket prints as its values do.
+  tenths_[(size_t)std::min<int64_t>(std::max<int64_t>(us, 0) / 100 + (us % 100 >= 50),
+                                    LIMIT_TENTHS)]++;
+  count_++;
+  largestUs_ = std::max(largestUs_, us);
 }
+
+std::string Latencies::percentile(double p) const {
+  long rank = std::min(count_ - 1, (long)(p * (double)count_)), seen = 0;
+  for (size_t tenth = 0; count_ > 0 && tenth < LIMIT_TENTHS; tenth++)
+    if ((seen += tenths_[tenth]) > rank) return format("%.1f ms", (double)tenth / 10);
+  return count_ == 0 ? "0.0 ms" : "over 10 s";
+}
+
+std::string Latencies::largest() const { return format("%.1f ms", (double)largestUs_ / 1000); }
 
 std::string transcriptLine(int64_t us, const char *arrow, const std::string &bytes,
                            const std::string &what) {

@@ -130,14 +130,14 @@ int View::end(int64_t us) {
   for (int r = 0; r < (int)Rule::COUNT; r++)
     counts += format(" %s %d", ruleName((Rule)r), watch_.warnings[r]);
   if (!judge_) {
-    const std::vector<double> &fc = watch_.fcLatenciesMs;
+    const Latencies &fc = watch_.fcLatency;
     int parity = watch_.warnings[(int)Rule::ParityError];
     int breaks = watch_.warnings[(int)Rule::LineBreak];
     say(format("%s: %.1f s, %d messages from the device, %d from the program", p, (double)us / 1e6,
                watch_.messages[0], watch_.messages[1]));
     say(counts);
-    say(format("%s: FC latency over %zu keystrokes: p50 %.1f ms, p99 %.1f ms", p, fc.size(),
-               percentile(fc, 0.50), percentile(fc, 0.99)));
+    say(format("%s: FC latency over %ld keystrokes: p50 %s, p99 %s", p, fc.count(),
+               fc.percentile(0.50).c_str(), fc.percentile(0.99).c_str()));
     say(!marks_ ? format("%s: line errors: not checked: the port took no parity setting (a "
                          "pseudo-terminal has none)",
                          p)

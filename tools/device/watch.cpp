@@ -48,7 +48,7 @@ Sightings Watch::feed(Side side, uint8_t byte, int64_t us) {
   if (side == Side::Device) {
     checkDeviceMessage(s, incompleteReported, &out);
   } else if (message->command == KEY_DONE && !unacknowledged.empty()) {
-    fcLatenciesMs.push_back((double)(us - unacknowledged.front()) / 1000);
+    fcLatency.add(us - unacknowledged.front());
     unacknowledged.pop_front();
   }
   return out;

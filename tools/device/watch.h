@@ -67,7 +67,7 @@ struct Watch {
   std::deque<int64_t> unacknowledged;  // when each keystroke still without an FC was sent
   std::array<int, 2> messages = {0, 0};
   std::array<int, (int)Rule::COUNT> warnings = {};
-  std::vector<double> fcLatenciesMs;
+  Latencies fcLatency;
 
   Sighting warn(Rule rule, int64_t us, const std::string &evidence);  // counted
   void checkDeviceMessage(const Sighting &m, bool incompleteReported, Sightings *out);
