@@ -120,8 +120,8 @@ int main(int argc, char **argv) {
   if (argc == 3) {
     char *end;
     seconds = std::strtol(argv[2], &end, 10);
-    if (*argv[2] == '\0' || *end != '\0' || seconds < 5 || seconds > 86400)
-      return std::fprintf(stderr, "tool_soak: SECONDS '%s' is not from 5 to 86400\n", argv[2]), 2;
+    if (*argv[2] == '\0' || *end != '\0' || seconds < 1 || seconds > 86400)
+      return std::fprintf(stderr, "tool_soak: SECONDS '%s' is not from 1 to 86400\n", argv[2]), 2;
   }
   char dir[] = "/tmp/tool-soak-XXXXXX";
   check(mkdtemp(dir) != nullptr, "mkdtemp");

@@ -2,6 +2,7 @@
 // change nothing, steps from standard input as they arrive, capitals typed
 // without upsetting the lock keys, and a conformance run of the simulator.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <dirent.h>
@@ -9,7 +10,7 @@
 #include <functional>
 #include <set>
 
-#include "messages.h"
+#include "line.h"
 #include "tool_process.h"
 
 namespace {
@@ -85,6 +86,25 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
     EXPECT_EQ(now, before) << "nothing made, nothing removed";
   }
   EXPECT_EQ(tool::readFile(folder / "file"), "not a port\n");
+}
+
+// A turn of the loop takes a bounded share of what a side has sent, so that
+// the other side and a signal never wait behind a flood.
+TEST(LineTest, ATurnTakesABoundedShareOfAFlood) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+  size_t sent = tool::write(pair[0], Bytes(1 << 20, 0x41));
+  device::SerialPort port("flood");
+  port.fd = pair[1];
+  device::Transcript out;
+  device::View view(out, "tap", false);
+  device::Line line(out, &view, &port, nullptr, false);
+  size_t got = 0;
+  line.fromDevice = [&](const device::Bytes &data) { got += data.size(); };
+  line.turn(0);
+  EXPECT_GT(got, 0u);
+  EXPECT_LE(got, 16384u) << "of " << sent;
+  close(pair[0]);
 }
 
 // The program's side as the program behaves: a poll cycle takes every

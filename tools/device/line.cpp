@@ -18,6 +18,10 @@ namespace device {
 
 namespace {
 const std::string ONLY = "; only a link to a pty that has gone is replaced";
+// What a turn reads of each side at most: a side that floods is taken a
+// share at a time, and the other side, the outlets and a signal get their
+// turn in between.
+const size_t TURN_BYTES = 4096;
 
 std::string linkTarget(const std::string &link) {
   std::error_code error;
@@ -239,7 +243,8 @@ bool Line::deliver(Outlet &to) {
 Bytes Line::readProgram(bool all) {
   int waiting = 0;
   if (ioctl(program->master, FIONREAD, &waiting) != 0) waiting = 0;
-  size_t take = paced && !all ? drain.due(nowUs(), (size_t)waiting) : (size_t)waiting;
+  size_t take = std::min(all ? SIZE_MAX : TURN_BYTES,
+                         paced && !all ? drain.due(nowUs(), (size_t)waiting) : (size_t)waiting);
   Bytes bytes(take);
   ssize_t n = take > 0 ? ::read(program->master, bytes.data(), take) : 0;
   bytes.resize(n > 0 ? (size_t)n : 0);
@@ -267,11 +272,12 @@ void Line::turn(int64_t untilUs, int alsoFd) {
     Bytes data, bad;
     uint8_t buffer[512];
     ssize_t n, total = 0;
-    while ((n = ::read(device->fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    while ((size_t)total < TURN_BYTES &&
+           ((n = ::read(device->fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
       for (ssize_t i = 0; i < n; i++) total++, device->unmark(buffer[i], &data, &bad);
     // A raw port with nothing more reads 0 bytes; one said to be readable that
     // gave nothing at all has hung up. An error (EIO, unplugged): gone.
-    bool gone = n < 0 ? errno != EAGAIN : total == 0;
+    bool gone = n < 0 ? errno != EAGAIN && errno != EINTR : total == 0;
     if (!data.empty()) fromDevice(data);
     for (uint8_t b : bad) view->lineError(b == 0, b, stampUs());
     if (gone) deviceGone();
