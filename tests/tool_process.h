@@ -119,21 +119,22 @@ inline bool drain(int fd, Bytes *into) {
 
 class Tool {
  public:
-  enum Output { FILE, PIPE };  // PIPE: the test reads it with output(), or leaves it
+  // PIPE: the test reads it with output(), or leaves it; BOTH: standard error too.
+  enum Output { FILE, PIPE, BOTH };
   // `fileLimit`: the largest file the tool may write (RLIMIT_FSIZE), 0 for none.
   Tool(const Folder &folder, std::vector<std::string> args, Output output = FILE,
        long fileLimit = 0, bool stdinPipe = false)
       : out_(folder / "stdout"), err_(folder / "stderr") {
     int outPipe[2] = {-1, -1}, inPipe[2] = {-1, -1};
-    if ((output == PIPE && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
+    if ((output != FILE && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
     pid_ = fork();
     if (pid_ == 0) {
       int outFd =
           output == FILE ? open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : outPipe[1];
       dup2(outFd, 1);
-      dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      dup2(output == BOTH ? outFd : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (stdinPipe) dup2(inPipe[0], 0), close(inPipe[1]);
-      if (output == PIPE) close(outPipe[0]);
+      if (output != FILE) close(outPipe[0]);
       rlimit limit = {(rlim_t)fileLimit, (rlim_t)fileLimit};
       if (fileLimit > 0) setrlimit(RLIMIT_FSIZE, &limit);
       std::vector<char *> argv = {const_cast<char *>(TALLIVER_DEVICE)};
@@ -142,7 +143,7 @@ class Tool {
       execv(TALLIVER_DEVICE, argv.data());
       _exit(127);
     }
-    if (output == PIPE) close(outPipe[1]), fcntl(stdout_ = outPipe[0], F_SETFL, O_NONBLOCK);
+    if (output != FILE) close(outPipe[1]), fcntl(stdout_ = outPipe[0], F_SETFL, O_NONBLOCK);
     if (stdinPipe) close(inPipe[0]), stdin_ = inPipe[1];
   }
   ~Tool() {

@@ -107,6 +107,35 @@ TEST(LineTest, ATurnTakesABoundedShareOfAFlood) {
   close(pair[0]);
 }
 
+// A reader that stops for good holds no exit: not that of a timed run (a
+// FIFO record nobody reads), nor the closing words after Ctrl+C (standard
+// error in the pipe of standard output, as with 2>&1 | less paused).
+TEST(ToolTest, AReaderThatStopsHoldsNoExit) {
+  Folder folder;
+  DevicePort device;
+  const std::string fifo = folder / "fifo", big = folder / "big";
+  mkfifo(fifo.c_str(), 0644);
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  Tool tap(folder, {"tap", "--port", device.slave, "--link", folder / "com1", "--seconds", "1",
+                    "--record", fifo});
+  tool::write(device.master, Bytes(200000, 0x41), 1000);  // dropped: more record than a pipe holds
+  EXPECT_EQ(tap.waitExit(3000), 1);
+  EXPECT_TRUE(tool::has(tap.errors(), "--record " + fifo)) << tap.errors();
+  close(reader);
+
+  std::ofstream record(big);
+  record << "{\"us\":0,\"event\":\"start\",\"mode\":\"tap\",\"port\":\"p\"}\n";
+  for (int ms = 0; ms < 3000; ms++)
+    record << "{\"us\":" << ms * 1000
+           << ",\"event\":\"message\",\"dir\":\"device\",\"bytes\":\"CC\","
+           << "\"byte_us\":[" << ms * 1000 << "]}\n";
+  record.close();
+  Tool grade(folder, {"grade", big}, Tool::BOTH);
+  tool::pause(500);
+  grade.signal(SIGINT);
+  EXPECT_EQ(grade.waitExit(3000), 1);
+}
+
 // The program's side as the program behaves: a poll cycle takes every
 // message that waits but ends at a keystroke; a flag request sets all eight
 // bits, pressing each lock key whose bit differs; a query answers the flags

@@ -154,7 +154,8 @@ Outcome runConform(const Options &o) {
   why = run.finish();
   int code = view.end(stampUs());
   port.close();
-  return out.finish({why.empty() ? code : EXIT_FAILED, why});
+  // Within a second of the run's planned end, whatever the sinks do.
+  return out.finish({why.empty() ? code : EXIT_FAILED, why}, o.seconds * 1000000 + 800000);
 }
 
 }  // namespace device

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <deque>
 
@@ -185,17 +185,18 @@ void Transcript::pollFds(std::vector<pollfd> *fds) const {
     if (s.refused && !s.lines.empty()) fds->push_back({s.fd, POLLOUT, 0});
 }
 
-Outcome Transcript::finish(Outcome result) {
+Outcome Transcript::finish(Outcome result, int64_t byUs) {
   // After a signal the run has said all it has to say; half a second more
   // for the sinks keeps the whole end within a second.
   const int64_t AFTER_SIGNAL_US = 500000;
-  for (int64_t deadline = stopSignal ? nowUs() + AFTER_SIGNAL_US : LLONG_MAX; nowUs() < deadline;) {
+  for (int64_t deadline = stopSignal ? std::min(byUs, nowUs() + AFTER_SIGNAL_US) : byUs;
+       nowUs() < deadline;) {
     write();
     bool holding = false;
     for (const Sink &s : sinks_)
       holding = holding || (!s.lines.empty() && (s.broken.empty() || s.cut));
     if (!holding) break;
-    if (stopSignal && deadline == LLONG_MAX) deadline = nowUs() + AFTER_SIGNAL_US;
+    if (stopSignal) deadline = std::min(deadline, nowUs() + AFTER_SIGNAL_US);
     std::vector<pollfd> fds;
     pollFds(&fds);
     poll(fds.data(), fds.size(), 50);

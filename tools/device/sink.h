@@ -35,11 +35,10 @@ class Transcript {
 
   void write();                                  // as much as each sink takes now
   void pollFds(std::vector<pollfd> *fds) const;  // the sinks waiting for room
-  // Waits for the sinks to take what they hold: until they have (a signal
-  // then allows half a second more), or half a second when a signal ended
-  // the run. Returns the run's outcome with why any sink is not whole, a
-  // line each, which fails the run.
-  Outcome finish(Outcome result);
+  // Waits for the sinks to take what they hold: until they have, or `byUs`
+  // has come, or half a second after a signal. Returns the run's outcome with
+  // why any sink is not whole, a line each, which fails the run.
+  Outcome finish(Outcome result, int64_t byUs = INT64_MAX);
 
  private:
   std::vector<Sink> sinks_;  // standard output, the log, the record

@@ -14,6 +14,7 @@ namespace device {
 namespace {
 const int64_t REOPEN_US = 500000;       // how often an absent device is looked for
 const int64_t LAST_CHANCE_US = 300000;  // at the end, for the program to read what it was sent
+const int64_t FINISH_US = 800000;       // how far past --seconds the sinks may take
 
 struct Tap {
   const Options &o;
@@ -149,7 +150,7 @@ Outcome runTap(const Options &o) {
     Tap(o, device, program, view, out).run();
   }  // the link goes before the wait for the sinks
   device.close();
-  return out.finish({});
+  return out.finish({}, o.seconds > 0 ? o.seconds * 1000000 + FINISH_US : INT64_MAX);
 }
 
 }  // namespace device
