@@ -146,9 +146,13 @@ void tapRun(std::mt19937 &r, const Folder &folder) {
   Tool tap(folder, args, Tool::PIPE, fileLimit);
   ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(link); })) << tap.errors();
 
-  // The plan: when the program opens and closes its port, who stalls, and
-  // whether standard output is read.
-  int openAt = r() % 10 == 0 ? 1 << 30 : (int)(r() % 600),
+  // The plan: when the program opens and closes its port (or, brief, opens
+  // it, writes and closes it at once, over and over, as `printf ... >LINK`
+  // does), who stalls, and whether standard output is read. The program
+  // writes nothing in the last moments of a timed run, so that the tap reads it all.
+  bool brief = r() % 5 == 0;
+  int sendUntil = signal ? runMs : runMs - 300;
+  int openAt = brief || r() % 10 == 0 ? 1 << 30 : (int)(r() % 600),
       closeAt = r() % 5 == 0 ? openAt + (int)(r() % 500) : 1 << 30;
   int reopenAt = closeAt + 100 + (int)(r() % 300);
   int stallFrom = stalling ? 100 : r() % 3 == 0 ? (int)(r() % 800) : 1 << 30;
@@ -193,7 +197,12 @@ void tapRun(std::mt19937 &r, const Folder &folder) {
       if (program.fd < 0 || (t >= closeAt - 1000 && t < reopenAt))
         (t < openAt ? beforeOpen : whileClosed) += n;
     }
-    if (r() % (stalling ? 1 : 8) == 0) program.send(traffic(r));
+    if (brief && t < sendUntil && r() % 10 == 0) {
+      program.fd = tool::openAsProgram(link);
+      program.send(traffic(r));
+      close(program.fd), program.fd = -1;
+    }
+    if (t < sendUntil && r() % (stalling ? 1 : 8) == 0) program.send(traffic(r));
     device.pump(), program.pump();
     for (Sink *s : {&record, &log})
       if (s->fifo >= 0 && readFifos) tool::drain(s->fifo, &s->got);
@@ -244,6 +253,7 @@ void tapRun(std::mt19937 &r, const Folder &folder) {
   ASSERT_EQ(p.size(), 4u);
   EXPECT_EQ(d[0], d[1] + d[2] + d[3]) << out;
   EXPECT_EQ(p[0], p[1] + p[3]) << out;
+  EXPECT_EQ(p[0], (long)program.sent.size()) << "every byte the program wrote was read";
   EXPECT_EQ((long)program.got.size(), d[1]) << "the program got what was delivered";
   EXPECT_EQ((long)device.got.size(), p[1]) << "the device got what was delivered";
   EXPECT_TRUE(isSubsequence(program.got, device.sent));

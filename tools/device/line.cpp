@@ -142,6 +142,11 @@ bool ProgramPort::held() const {
   return !(p.revents & POLLHUP);
 }
 
+int ProgramPort::written() const {
+  int n = 0;
+  return ioctl(master, FIONREAD, &n) == 0 ? n : 0;
+}
+
 int ProgramPort::unread() const {
   int fd = keeper >= 0 ? keeper : ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), n = 0;
   if (fd < 0 || ioctl(fd, FIONREAD, &n) != 0) n = 0;

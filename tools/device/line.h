@@ -52,6 +52,7 @@ struct ProgramPort {
   // program and leaves the line settings to it.
   bool make(const std::string &path, bool raw, std::string *why);
   bool held() const;
+  int written() const;  // what a program wrote that has not been read
   // What the program has not read of what it was sent: counted, or taken out
   // (a closed COM port keeps nothing for the next program).
   int unread() const;

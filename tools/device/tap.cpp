@@ -48,6 +48,10 @@ struct Tap {
 
   void checkProgram() {
     bool held = program.held();
+    // A program that opened the port, wrote and closed it since the last
+    // look (as `printf ... >LINK` does) had a session all the same, and its
+    // bytes are that session's.
+    if (!held && !line.held && program.written() > 0) programOpened();
     if (held == line.held) return;
     if (held) return programOpened();
     fromProgram(line.readProgram(true));  // what it wrote last
@@ -114,6 +118,7 @@ struct Tap {
       view.advance(stampUs());
     }
     // What is still on its way gets a last moment; what is left is counted.
+    checkProgram();
     for (int64_t until = nowUs() + LAST_CHANCE_US; nowUs() < until; usleep(10000)) {
       if (line.held) fromProgram(line.readProgram(true));
       line.toProgram.write(nowUs());
