@@ -129,6 +129,7 @@ class Tool {
     if ((output != FILE && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
     pid_ = fork();
     if (pid_ == 0) {
+      setsid();  // no controlling terminal: the tool's run as a service's
       int outFd =
           output == FILE ? open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : outPipe[1];
       dup2(outFd, 1);

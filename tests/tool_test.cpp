@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <dirent.h>
 
@@ -42,6 +43,10 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
   std::ofstream(folder / "file") << "not a port\n";
   mkdir((folder / "folder").c_str(), 0755);
   mkfifo((folder / "fifo").c_str(), 0644);
+  sockaddr_un socket = {AF_UNIX, {}};
+  (folder / "socket").copy(socket.sun_path, sizeof socket.sun_path - 1);
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  bind(listener, (sockaddr *)&socket, sizeof socket);
   symlink(device.slave.c_str(), (folder / "live").c_str());  // a live pty: another tap's
   const std::string com1 = folder / "com1", e = "talliver-device: ", help = "; see --help\n",
                     only = "; only a link to a pty that has gone is replaced";
@@ -51,6 +56,13 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
       {{"tap", "--port", device.slave, "--link", com1, "--seconds", "5x"},
        "--seconds 5x: not a whole number of seconds from 1 to 31622400"},
       {{"tap", "--port", com1, "--link", com1}, "--port and --link name one path"},
+      {{"tap", "--port", folder / "socket", "--link", com1},
+       "--port " + (folder / "socket") + " is a socket, not a serial port"},
+      {{"tap", "--port", "/dev/tty", "--link", com1},
+       "--port /dev/tty: the controlling terminal, and this run has none"},
+      {{"tapp", "--port", device.slave}, "tapp is not a mode; script mode has no option --port"},
+      {{"tap", "--port", device.slave, "--link", com1, "--log", folder / "./com1"},
+       "--log names the --link: the log needs a file of its own"},
       {{"conform", "--port", folder / "absent", "--log", folder / "file"},
        "--port " + (folder / "absent") + ": No such file or directory"},
       {{"tap", "--port", device.slave, "--link", folder / "file", "--log", folder / "new.log"},
@@ -86,6 +98,7 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
     EXPECT_EQ(now, before) << "nothing made, nothing removed";
   }
   EXPECT_EQ(tool::readFile(folder / "file"), "not a port\n");
+  close(listener);
 }
 
 // A turn of the loop takes a bounded share of what a side has sent, so that

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -173,6 +174,14 @@ SerialPort::Opened SerialPort::open(std::string *why) {
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   int error = errno;
   *why = path + ": " + std::strerror(error);
+  // Neither of these is ever a serial port, though opening them fails as
+  // an adapter that is not there yet does.
+  struct stat st;
+  bool there = fd < 0 && stat(path.c_str(), &st) == 0;
+  if (there && S_ISSOCK(st.st_mode))
+    return *why = path + " is a socket, not a serial port", REFUSED;
+  if (there && S_ISCHR(st.st_mode) && st.st_rdev == makedev(5, 0))
+    return *why = path + ": the controlling terminal, and this run has none", REFUSED;
   // An adapter's node appears when it is plugged in; another program may have it for now.
   if (fd < 0)
     return error == ENOENT || error == ENODEV || error == ENXIO || error == EBUSY || error == EIO

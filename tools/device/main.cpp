@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 
 #include "modes.h"
 
@@ -70,6 +71,13 @@ void printUsage() {
   std::fputs(stepHelp().c_str(), stdout);
 }
 
+// The same path, however written ("com1", "./com1").
+bool samePath(const std::string &a, const std::string &b) {
+  std::error_code error;
+  return std::filesystem::absolute(a, error).lexically_normal() ==
+         std::filesystem::absolute(b, error).lexically_normal();
+}
+
 Outcome parse(const std::vector<std::string> &args, Options *o) {
   size_t i = 0;
   if (!args.empty() && (args[0] == "tap" || args[0] == "conform" || args[0] == "grade"))
@@ -91,8 +99,11 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
                                         : o->mode + " takes no argument " + a);
       continue;
     }
+    // A word first that is no mode makes a script, and its options are script mode's.
+    bool notMode = o->mode.empty() && !args[0].empty() && args[0][0] != '-';
     if (allowed.find(" " + a + " ") == std::string::npos)
-      return usage((o->mode.empty() ? "" : o->mode + " has ") + "no option " + a);
+      return usage((notMode ? args[0] + " is not a mode; " : "") +
+                   (o->mode.empty() ? "script mode" : o->mode) + " has no option " + a);
     if (a == "--line-rate" || a == "-") {
       (a == "-" ? o->fromStdin : o->lineRate) = true;
       continue;
@@ -116,7 +127,12 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
   if ((o->mode == "tap" || o->mode == "conform") && o->port.empty())
     return usage(o->mode + " needs --port DEVICE");
   if (o->mode == "tap" && o->link.empty()) return usage("tap needs --link PATH");
-  if (o->mode == "tap" && o->link == o->port) return usage("--port and --link name one path");
+  if (o->mode == "tap" && samePath(o->link, o->port))
+    return usage("--port and --link name one path");
+  if (!o->link.empty() && !o->log.empty() && samePath(o->log, o->link))
+    return usage("--log names the --link: the log needs a file of its own");
+  if (!o->link.empty() && !o->record.empty() && samePath(o->record, o->link))
+    return usage("--record names the --link: the record needs a file of its own");
   if (o->mode.empty() && o->link.empty()) return usage("the simulator needs --link PATH");
   return Outcome();
 }
