@@ -7,8 +7,10 @@
 
 #include <deque>
 
+#include "clock.h"
 #include "line.h"
 #include "modes.h"
+#include "stop.h"
 
 namespace device {
 
@@ -26,7 +28,7 @@ struct Conform {
   std::deque<Message> waiting;  // what the program's side has yet to handle
   size_t waitingBytes = 0;
   uint8_t flags = 0;
-  int64_t nextTickUs = nowUs() + TICK_US, promptAtUs = nowUs() + PROMPT_AFTER_US;
+  int64_t nextTickUs = clockUs() + TICK_US, promptAtUs = clockUs() + PROMPT_AFTER_US;
   int keysAtPrompt = 0;
   bool gone = false;
 
@@ -47,7 +49,7 @@ struct Conform {
 
   void send(const Bytes &bytes) {
     line.toDevice.add(bytes);
-    line.toDevice.write(nowUs());
+    line.toDevice.write(clockUs());
     view.bytes(Side::Program, bytes, stampUs());
   }
 
@@ -99,11 +101,11 @@ struct Conform {
   }
 
   void run() {
-    for (int64_t now = nowUs(); !stopSignal && now < runUs; now = nowUs()) {
+    for (int64_t now = clockUs(); !stopSignal && now < runUs; now = clockUs()) {
       if (!closeAndReopen(now)) return;
       line.turn(std::min({runUs, nextTickUs, now + 10000}));
       if (gone) return view.event(stampUs(), "device-gone", "the device has gone; the run ends");
-      now = nowUs();
+      now = clockUs();
       if (port.fd >= 0) line.deliver(line.toDevice);
       view.advance(stampUs());
       if (judge.hold == Judge::HOLDING && now - judge.heldAtUs >= WITHHOLD_US) {
@@ -119,10 +121,10 @@ struct Conform {
 
   // Everything the device was sent reaches it, or the run says what did not.
   std::string finish() {
-    for (int64_t until = nowUs() + 500000; port.fd >= 0 && nowUs() < until;
-         line.turn(nowUs() + 10000)) {
+    for (int64_t until = clockUs() + 500000; port.fd >= 0 && clockUs() < until;
+         line.turn(clockUs() + 10000)) {
       int queued = 0;
-      if (line.toDevice.write(nowUs()) && line.toDevice.held.empty() &&
+      if (line.toDevice.write(clockUs()) && line.toDevice.held.empty() &&
           (ioctl(port.fd, TIOCOUTQ, &queued) != 0 || queued == 0))
         break;
     }

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "modes.h"
+#include "stop.h"
 #include "view.h"
 
 namespace device {

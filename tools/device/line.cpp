@@ -1,4 +1,5 @@
 #include "line.h"
+#include "clock.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -231,7 +232,7 @@ void SerialPort::unmark(uint8_t byte, Bytes *data, Bytes *bad) {
 bool Line::deliver(Outlet &to) {
   bool toProgram = &to == &this->toProgram;
   const char *side = toProgram ? "program" : "device";
-  int64_t now = nowUs();
+  int64_t now = clockUs();
   if (!to.write(now)) return false;
   if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.held.size() > (1 << 20)) {
     if (!to.stalled)
@@ -258,7 +259,7 @@ Bytes Line::readProgram(bool all) {
   int waiting = 0;
   if (ioctl(program->master, FIONREAD, &waiting) != 0) waiting = 0;
   size_t take = std::min(all ? SIZE_MAX : TURN_BYTES,
-                         paced && !all ? drain.due(nowUs(), (size_t)waiting) : (size_t)waiting);
+                         paced && !all ? drain.due(clockUs(), (size_t)waiting) : (size_t)waiting);
   Bytes bytes(take);
   ssize_t n = take > 0 ? ::read(program->master, bytes.data(), take) : 0;
   bytes.resize(n > 0 ? (size_t)n : 0);
@@ -267,7 +268,7 @@ Bytes Line::readProgram(bool all) {
 }
 
 void Line::turn(int64_t untilUs, int alsoFd) {
-  int64_t now = nowUs();
+  int64_t now = clockUs();
   bool drainWaits = paced && !drain.idle, atProgram = program && held;
   std::vector<pollfd> fds = {
       {atProgram ? program->master : -1,
@@ -306,7 +307,7 @@ void Line::turn(int64_t untilUs, int alsoFd) {
     if (tcgetattr(program->master, &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
       tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program->master, TCSANOW, &tio);
   }
-  toProgram.write(nowUs());
+  toProgram.write(clockUs());
   out.write();
 }
 

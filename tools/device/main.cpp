@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "clock.h"
 #include "modes.h"
+#include "stop.h"
 
 using namespace device;
 
@@ -29,7 +31,7 @@ void sayLast(const std::string &words) {
   int fd = file ? -1 : open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   int to = fd >= 0 ? fd : STDERR_FILENO;
   size_t at = 0;
-  for (int64_t until = nowUs() + 100000; at < words.size() && nowUs() < until;) {
+  for (int64_t until = clockUs() + 100000; at < words.size() && clockUs() < until;) {
     pollfd room = {to, POLLOUT, 0};
     ssize_t n = poll(&room, 1, 10) <= 0
                     ? 0

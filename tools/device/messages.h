@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "util.h"
+#include "text.h"
 
 namespace device {
 

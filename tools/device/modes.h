@@ -2,7 +2,8 @@
 // outcome; main prints the reasons and exits with the code.
 #pragma once
 
-#include "util.h"
+#include "outcome.h"
+#include "text.h"
 
 namespace device {
 

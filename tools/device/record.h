@@ -8,7 +8,7 @@
 // a device port's opening say whether the port marks line errors.
 #pragma once
 
-#include "util.h"
+#include "text.h"
 
 namespace device {
 

@@ -14,8 +14,10 @@
 #include <random>
 #include <sstream>
 
+#include "clock.h"
 #include "line.h"
 #include "modes.h"
+#include "stop.h"
 
 namespace device {
 
@@ -38,7 +40,7 @@ struct Simulator {
   double firstFcMs = 0, lastFcMs = 0;
   int keysSent = 0, keysAcked = 0;
   Decoder decoder;
-  int64_t startUs = nowUs();
+  int64_t startUs = clockUs();
 
   Simulator(ProgramPort &port, Transcript &o, bool paced, long timeout)
       : out(o), line(o, nullptr, nullptr, &port, paced), timeoutMs(timeout) {
@@ -49,7 +51,7 @@ struct Simulator {
         if (!m) continue;
         say("<-", m->bytes, describe(*m, false));
         if (m->command == KEY_DONE) {
-          fcs++, lastFcMs = (double)(nowUs() - startUs) / 1000;
+          fcs++, lastFcMs = (double)(clockUs() - startUs) / 1000;
           if (fcsSinceCheck++ == 0) firstFcMs = lastFcMs;
         }
         received.push_back(*m);
@@ -58,7 +60,7 @@ struct Simulator {
   }
 
   void say(const char *arrow, const Bytes &bytes, const std::string &what) {
-    if (!quiet) out.line(transcriptLine(nowUs() - startUs, arrow, hex(bytes), what));
+    if (!quiet) out.line(transcriptLine(clockUs() - startUs, arrow, hex(bytes), what));
   }
 
   // Runs until `done` holds (true), or the deadline passes or a signal asks
@@ -68,14 +70,14 @@ struct Simulator {
       int alsoFd = -1) {
     for (;;) {
       if (done()) return true;
-      if (stopSignal || nowUs() >= deadlineUs) return false;
+      if (stopSignal || clockUs() >= deadlineUs) return false;
       line.turn(deadlineUs, alsoFd);
     }
   }
 
   void send(const Bytes &bytes, const std::string &what) {
     line.toProgram.add(bytes);
-    line.toProgram.write(nowUs());
+    line.toProgram.write(clockUs());
     say("->", bytes, what);
   }
 
@@ -89,7 +91,7 @@ struct Simulator {
   // it; `seen`: the messages taken, the one waited for last.
   bool await(const std::function<bool(const Message &)> &wanted, long ms,
              std::vector<Message> *seen) {
-    return waitUntil(nowUs() + ms * 1000, [&] {
+    return waitUntil(clockUs() + ms * 1000, [&] {
       for (bool found = false; !found && !received.empty(); received.pop_front())
         seen->push_back(received.front()), found = wanted(seen->back());
       return !seen->empty() && wanted(seen->back());
@@ -145,8 +147,8 @@ struct Simulator {
   // Waits until the program has taken every byte sent.
   std::string drain() {
     Outlet &o = line.toProgram;
-    if (waitUntil(nowUs() + timeoutMs * 1000, [&] {
-          return o.held.empty() && nowUs() - o.wroteUs > SETTLE_US && line.program->unread() == 0;
+    if (waitUntil(clockUs() + timeoutMs * 1000, [&] {
+          return o.held.empty() && clockUs() - o.wroteUs > SETTLE_US && line.program->unread() == 0;
         }))
       return "";
     return format(
@@ -163,8 +165,8 @@ std::string latency(Simulator &s, long count) {
   std::uniform_int_distribution<int> pause(0, 400);
   Latencies times;
   for (long i = 0; i < count; i++) {
-    s.waitUntil(nowUs() + pause(random) * 1000);
-    int64_t written = nowUs();
+    s.waitUntil(clockUs() + pause(random) * 1000);
+    int64_t written = clockUs();
     // The host's raw clock, which Wine's QueryPerformanceCounter reads, so
     // that a Windows program's times can be set against the device's.
     timespec raw;
@@ -172,7 +174,7 @@ std::string latency(Simulator &s, long count) {
     s.out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
     std::string why = s.keystroke(F13, "F13");
     if (!why.empty()) return why;
-    times.add(nowUs() - written);
+    times.add(clockUs() - written);
   }
   s.out.line(format("latency write->FC over %ld keystrokes: p50 %s, p99 %s, max %s", times.count(),
                     times.percentile(0.50).c_str(), times.percentile(0.99).c_str(),
@@ -190,11 +192,11 @@ std::string soak(Simulator &s, long seconds) {
   int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
   bool scrollLock = false;
   s.quiet = true;
-  for (int64_t end = nowUs() + seconds * 1000000; nowUs() < end && !stopSignal;) {
-    s.waitUntil(nowUs() + pause(random) * 1000);
+  for (int64_t end = clockUs() + seconds * 1000000; clockUs() < end && !stopSignal;) {
+    s.waitUntil(clockUs() + pause(random) * 1000);
     int choice = pick(random);
-    int64_t written = nowUs();
-    if (choice < 7 && ++keys && s.keystroke(F13, "F13").empty()) latencies.add(nowUs() - written);
+    int64_t written = clockUs();
+    if (choice < 7 && ++keys && s.keystroke(F13, "F13").empty()) latencies.add(clockUs() - written);
     if (choice == 7 && ++queries && s.readFlags(&flags).empty()) answered++;
     if (choice == 8 && ++identifies && s.identify(s.timeoutMs).empty()) identities++;
     if (choice == 9) requests++, s.setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
@@ -216,14 +218,14 @@ std::string flood(Simulator &s, long ms, uint8_t value) {
   long sent = 0, answers = 0;
   std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
   s.quiet = true;
-  for (int64_t start = nowUs(), now = start; now - start < ms * 1000 && !stopSignal;
-       now = nowUs()) {
+  for (int64_t start = clockUs(), now = start; now - start < ms * 1000 && !stopSignal;
+       now = clockUs()) {
     // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
     long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
     long n = std::min(due, out.paced ? 4 - (long)out.held.size() : out.held.empty() ? due : 0);
     if (n > 0) out.held.insert(out.held.end(), (size_t)n, value), sent += n;
-    s.waitUntil(nowUs() + 2000);
-    perSecond[std::min(perSecond.size() - 1, (size_t)((nowUs() - start) / 1000000))] +=
+    s.waitUntil(clockUs() + 2000);
+    perSecond[std::min(perSecond.size() - 1, (size_t)((clockUs() - start) / 1000000))] +=
         (long)s.received.size();
     answers += (long)s.received.size();
     s.received.clear();
@@ -286,7 +288,7 @@ std::string runShell(Simulator &s, const std::string &command) {
   bool done = s.waitUntil(INT64_MAX, ended);
   if (!done) {
     kill(-pid, SIGTERM);
-    for (int64_t until = nowUs() + GRACE_US; !ended() && nowUs() < until;) usleep(10000);
+    for (int64_t until = clockUs() + GRACE_US; !ended() && clockUs() < until;) usleep(10000);
     kill(-pid, SIGKILL);
   }
   int status = 0;
@@ -438,14 +440,14 @@ std::string run(Simulator &s, const std::string &name, const std::string &arg) {
       why = "cannot write " + arg + ": " + std::strerror(errno);
   }
   if (name == "raw") s.send(bytes, "raw");
-  if (name == "listen" || name == "sleep") s.waitUntil(nowUs() + a * 1000);
+  if (name == "listen" || name == "sleep") s.waitUntil(clockUs() + a * 1000);
   if (name == "latency") return latency(s, a);
   if (name == "soak") return soak(s, a);
   if (name == "flood" && parseHexBytes(arg.substr(arg.rfind(' ') + 1), &bytes))
     return flood(s, a, bytes[0]);
   if (name == "run") return runShell(s, arg);
   if (name == "wait-file" &&
-      !s.waitUntil(nowUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
+      !s.waitUntil(clockUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
     why = "no file " + arg + " within 10 min";
   return why;
 }

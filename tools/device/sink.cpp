@@ -1,4 +1,6 @@
 #include "sink.h"
+#include "clock.h"
+#include "stop.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -189,14 +191,14 @@ Outcome Transcript::finish(Outcome result, int64_t byUs) {
   // After a signal the run has said all it has to say; half a second more
   // for the sinks keeps the whole end within a second.
   const int64_t AFTER_SIGNAL_US = 500000;
-  for (int64_t deadline = stopSignal ? std::min(byUs, nowUs() + AFTER_SIGNAL_US) : byUs;
-       nowUs() < deadline;) {
+  for (int64_t deadline = stopSignal ? std::min(byUs, clockUs() + AFTER_SIGNAL_US) : byUs;
+       clockUs() < deadline;) {
     write();
     bool holding = false;
     for (const Sink &s : sinks_)
       holding = holding || (!s.lines.empty() && (s.broken.empty() || s.cut));
     if (!holding) break;
-    if (stopSignal) deadline = std::min(deadline, nowUs() + AFTER_SIGNAL_US);
+    if (stopSignal) deadline = std::min(deadline, clockUs() + AFTER_SIGNAL_US);
     std::vector<pollfd> fds;
     pollFds(&fds);
     poll(fds.data(), fds.size(), 50);

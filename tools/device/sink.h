@@ -8,6 +8,7 @@
 
 #include <poll.h>
 
+#include "outcome.h"
 #include "record.h"
 
 namespace device {

@@ -6,8 +6,10 @@
 // where the device breaks the rules.
 #include <unistd.h>
 
+#include "clock.h"
 #include "line.h"
 #include "modes.h"
+#include "stop.h"
 
 namespace device {
 
@@ -69,7 +71,7 @@ struct Tap {
     if (!line.held)
       return view.lost(Side::Device, data, stampUs(), "dropped: no program held the port", true);
     line.toProgram.add(data);
-    line.toProgram.write(nowUs());
+    line.toProgram.write(clockUs());
     view.bytes(Side::Device, data, stampUs());
   }
 
@@ -83,7 +85,7 @@ struct Tap {
   }
 
   void openDevice() {
-    lastTryUs = nowUs();
+    lastTryUs = clockUs();
     std::string why;
     if (device.fd >= 0 || device.open(&why) == SerialPort::OPEN) {
       line.toDevice.fd = device.fd;
@@ -102,15 +104,15 @@ struct Tap {
     device.close();
     view.lost(Side::Program, line.toDevice.giveUp(), stampUs(), "lost: the device has gone");
     line.toDevice = Outlet();
-    lastTryUs = nowUs();
+    lastTryUs = clockUs();
     view.event(stampUs(), "device-gone", "the device has gone; waiting for it");
     waitingSaid = true;
   }
 
   void run() {
     int64_t endUs = o.seconds > 0 ? o.seconds * 1000000 : INT64_MAX;
-    for (openDevice(); !stopSignal && nowUs() < endUs;) {
-      if (device.fd < 0 && nowUs() - lastTryUs >= REOPEN_US) openDevice();
+    for (openDevice(); !stopSignal && clockUs() < endUs;) {
+      if (device.fd < 0 && clockUs() - lastTryUs >= REOPEN_US) openDevice();
       line.turn(endUs);
       checkProgram();
       if (line.held) line.deliver(line.toProgram);
@@ -119,12 +121,12 @@ struct Tap {
     }
     // What is still on its way gets a last moment; what is left is counted.
     checkProgram();
-    for (int64_t until = nowUs() + LAST_CHANCE_US; nowUs() < until; usleep(10000)) {
+    for (int64_t until = clockUs() + LAST_CHANCE_US; clockUs() < until; usleep(10000)) {
       if (line.held) fromProgram(line.readProgram(true));
-      line.toProgram.write(nowUs());
-      if (device.fd >= 0) line.toDevice.write(nowUs());
+      line.toProgram.write(clockUs());
+      if (device.fd >= 0) line.toDevice.write(clockUs());
       bool programDone = !line.held || (line.toProgram.held.empty() && program.unread() == 0 &&
-                                        nowUs() - line.toProgram.wroteUs > SETTLE_US);
+                                        clockUs() - line.toProgram.wroteUs > SETTLE_US);
       if (programDone && (line.toDevice.held.empty() || device.fd < 0)) break;
     }
     loseUnread("lost: the run ended before the program read them");

@@ -8,6 +8,7 @@
 #include <array>
 #include <deque>
 
+#include "latencies.h"
 #include "messages.h"
 
 namespace device {
