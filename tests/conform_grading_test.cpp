@@ -2,6 +2,7 @@
 // what the device sent and what the run did, each at its moment.
 #include <gtest/gtest.h>
 
+#include "events.h"
 #include "judge.h"
 
 namespace {
@@ -33,10 +34,12 @@ std::vector<Grade> judge(const std::vector<Step> &steps, bool marks = false,
     if (s.what == Step::DEVICE || s.what == Step::PROGRAM)
       for (uint8_t b : s.bytes)
         take(watch.feed(s.what == Step::DEVICE ? Side::Device : Side::Program, b, us));
-    const char *events[] = {"", "", "withhold", "release", "port-closed", "port-open"};
+    using device::Event;
+    const Event doings[] = {Event::COUNT,   Event::COUNT,      Event::Withhold,
+                            Event::Release, Event::PortClosed, Event::PortOpen};
     if (s.what == Step::REOPEN) take(watch.restart());
-    if (s.what != Step::LINE_ERROR && *events[s.what])
-      j.event(events[s.what], us, !watch.sides[(int)Side::Device].bytes.empty());
+    if (s.what != Step::LINE_ERROR && doings[s.what] != Event::COUNT)
+      (j.*device::kindOf(doings[s.what]).judge)(us, !watch.sides[(int)Side::Device].bytes.empty());
     if (s.what == Step::LINE_ERROR)
       take(watch.advance(us)), take({watch.warn(device::Rule::ParityError, us, "byte 41")});
   }

@@ -14,7 +14,7 @@ using tool::Tool;
 TEST(RecordTest, ReadsBackWhatItWrote) {
   device::Entry written;
   written.us = 1036800000000;  // twelve days into a run
-  written.event = "message";
+  written.event = device::Event::Message;
   written.dir = "device";
   written.bytes = {0x84, 0x1E, 0x41};
   written.byteUs = {4000000, 4001146, 4002292};

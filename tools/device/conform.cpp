@@ -63,18 +63,18 @@ struct Conform {
       port.close();
       view.lost(Side::Program, line.toDevice.giveUp(), stampUs(), "lost: the port was closed");
       line.toDevice = Outlet();
-      view.event(stampUs(), "port-closed");
+      view.event(stampUs(), Event::PortClosed);
     }
     if (judge.port != Judge::CLOSED || now - judge.closedAtUs < CLOSED_US) return true;
     std::string why;
     if (port.open(&why) != SerialPort::OPEN)
-      return view.event(stampUs(), "device-gone",
+      return view.event(stampUs(), Event::DeviceGone,
                         "the port does not open again, and the run ends: " + why),
              false;
     tcflush(port.fd, TCIFLUSH);  // what arrived while it was closed is lost, as on a real port
     line.toDevice.fd = port.fd;
     waiting.clear(), waitingBytes = 0;
-    view.event(stampUs(), "port-open");
+    view.event(stampUs(), Event::PortOpen);
     promptAtUs = now + PROMPT_AFTER_US, keysAtPrompt = judge.keystrokes;
     return true;
   }
@@ -92,7 +92,7 @@ struct Conform {
             now < (int64_t)((double)runUs * WITHHOLD_AT) ||
             now + WITHHOLD_US + AFTER_HOLD_US > runUs)
           return send(encode(KEY_DONE, false));
-        return view.event(stampUs(), "withhold");
+        return view.event(stampUs(), Event::Withhold);
       }
       if (m.command == MODIFIER_FLAGS) flags = m.data2;
       if (m.command == QUERY_FLAGS) send(encode(MODIFIER_FLAGS, true, 0, flags));
@@ -104,16 +104,17 @@ struct Conform {
     for (int64_t now = clockUs(); !stopSignal && now < runUs; now = clockUs()) {
       if (!closeAndReopen(now)) return;
       line.turn(std::min({runUs, nextTickUs, now + 10000}));
-      if (gone) return view.event(stampUs(), "device-gone", "the device has gone; the run ends");
+      if (gone)
+        return view.event(stampUs(), Event::DeviceGone, "the device has gone; the run ends");
       now = clockUs();
       if (port.fd >= 0) line.deliver(line.toDevice);
       view.advance(stampUs());
       if (judge.hold == Judge::HOLDING && now - judge.heldAtUs >= WITHHOLD_US) {
-        view.event(stampUs(), "release");
+        view.event(stampUs(), Event::Release);
         send(encode(KEY_DONE, false));
       }
       if (now >= promptAtUs && judge.keystrokes == keysAtPrompt)
-        view.event(stampUs(), "prompt", "no keystroke yet: press keys on the device");
+        view.event(stampUs(), Event::Prompt, "no keystroke yet: press keys on the device");
       if (now >= promptAtUs) promptAtUs = INT64_MAX;
       if (now >= nextTickUs) tick(now);
     }
@@ -144,7 +145,7 @@ Outcome runConform(const Options &o) {
   if (port.open(&why) != SerialPort::OPEN) return usage("--port " + why);
   Transcript out;
   if (!out.open(o.log, o.record, o.port, &why)) return usage(why);
-  Entry start = {0, "start"};
+  Entry start = {0, Event::Start};
   start.mode = "conform", start.port = o.port, start.seconds = o.seconds;
   start.marksLineErrors = port.marksLineErrors();
   out.start(start, "conform: " + o.port + (port.note.empty() ? "" : " (" + port.note + ")") +

@@ -21,11 +21,6 @@ namespace device {
 
 namespace {
 const size_t LONGEST_LINE = 1 << 16;
-// Every event a run records but its start.
-const std::string EVENTS =
-    " message partial warning dropped lost parity-error break end cut device-open device-waiting"
-    " device-gone program-open program-closed stalled taking withhold release port-closed"
-    " port-open prompt ";
 
 // Hands the file's lines to `take` as they come, without waiting on what
 // never ends (a FIFO nobody writes, a device), until `take` says stop;
@@ -58,24 +53,22 @@ bool readLines(const std::string &file, std::string *why,
   return true;
 }
 
-bool carriesBytes(const std::string &event) { return event == "message" || event == "partial"; }
-bool ends(const Entry &e) { return e.event == "end" || e.event == "cut"; }
+bool ends(const Entry &e) { return e.event == Event::End || e.event == Event::Cut; }
 
 // Why an entry cannot follow the entries before it, or "". `lastUs`: the
 // latest time of each side's bytes, and of the events.
 std::string misplaced(const Entry &e, const Entry &before, int64_t lastUs[3]) {
-  bool hasSide = e.dir == "device" || e.dir == "program";
-  if (e.event == "start") return "a second start: two records joined?";
+  Replay replay = kindOf(e.event).replay;
+  bool hasSide = e.dir == "device" || e.dir == "program", bytes = replay == Replay::Bytes;
+  if (e.event == Event::Start) return "a second start: two records joined?";
   if (ends(before)) return "a line after the record's end";
-  if (EVENTS.find(" " + e.event + " ") == std::string::npos)
-    return "an event this tool does not know: \"" + e.event + "\"";
-  if (carriesBytes(e.event) && (!hasSide || e.bytes.empty() || e.byteUs.empty()))
+  if (bytes && (!hasSide || e.bytes.empty() || e.byteUs.empty()))
     return "a message needs \"dir\", \"bytes\" and \"byte_us\"";
-  if ((e.event == "lost" || e.event == "dropped") && !hasSide) return "no \"dir\" for its bytes";
-  if (e.event == "warning") return "";
+  if (replay == Replay::Lost && !hasSide) return "no \"dir\" for its bytes";
+  if (e.event == Event::Warning) return "";
   // Each side's bytes, and the events, never go back in time.
-  std::vector<int64_t> times = carriesBytes(e.event) ? e.byteUs : std::vector<int64_t>{e.us};
-  int64_t &last = lastUs[carriesBytes(e.event) ? (e.dir == "device" ? 0 : 1) : 2];
+  std::vector<int64_t> times = bytes ? e.byteUs : std::vector<int64_t>{e.us};
+  int64_t &last = lastUs[bytes ? (e.dir == "device" ? 0 : 1) : 2];
   for (int64_t t : times) {
     if (t < last) return "its times run backwards";
     last = t;
@@ -108,14 +101,15 @@ Outcome runGrade(const std::string &file) {
                  "the line before it",
                  number),
              false;
-    if (why.empty() && first && (e.event != "start" || (e.mode != "tap" && e.mode != "conform")))
+    if (why.empty() && first &&
+        (e.event != Event::Start || (e.mode != "tap" && e.mode != "conform")))
       return refused = file +
                        ": not a record: its first line is no tap's or conformance run's "
                        "start",
              false;
     if (why.empty() && !first) why = misplaced(e, entries.back(), lastUs);
     if (!why.empty()) return refused = format("%s line %zu: ", file.c_str(), number) + why, false;
-    if (e.event == "cut") note = format("grade: line %zu: %s", number, e.meaning.c_str());
+    if (e.event == Event::Cut) note = format("grade: line %zu: %s", number, e.meaning.c_str());
     entries.push_back(e);
     return true;
   });
@@ -126,9 +120,10 @@ Outcome runGrade(const std::string &file) {
 
   std::vector<Input> inputs;
   for (const Entry &e : entries) {
-    if (e.event == "start" || e.event == "warning") continue;
-    if (!carriesBytes(e.event)) inputs.push_back({e.us, &e, -1});
-    for (size_t i = 0; carriesBytes(e.event) && i < e.bytes.size(); i++)
+    bool bytes = kindOf(e.event).replay == Replay::Bytes;
+    if (e.event == Event::Start || e.event == Event::Warning) continue;
+    if (!bytes) inputs.push_back({e.us, &e, -1});
+    for (size_t i = 0; bytes && i < e.bytes.size(); i++)
       inputs.push_back({e.byteUs[i], &e, (int)i});
   }
   std::stable_sort(inputs.begin(), inputs.end(),
@@ -144,15 +139,18 @@ Outcome runGrade(const std::string &file) {
     const Entry &e = *in.entry;
     Side side = e.dir == "device" ? Side::Device : Side::Program;
     endUs = in.us;
-    if (in.byte >= 0)
-      view.bytes(side, {e.bytes[(size_t)in.byte]}, in.us);
-    else if (e.event == "dropped" || e.event == "lost")
-      view.lost(e.event == "dropped" ? Side::Device : side, e.bytes, in.us, e.meaning,
-                e.event == "dropped");
-    else if (e.event == "parity-error" || e.event == "break")
-      view.lineError(e.event == "break", e.bytes.empty() ? 0 : e.bytes[0], in.us);
-    else if (!ends(e))
-      view.event(in.us, e.event, e.meaning, e.marksLineErrors);
+    switch (kindOf(e.event).replay) {
+      case Replay::Bytes: view.bytes(side, {e.bytes[(size_t)in.byte]}, in.us); break;
+      case Replay::Lost:
+        view.lost(e.event == Event::Dropped ? Side::Device : side, e.bytes, in.us, e.meaning,
+                  e.event == Event::Dropped);
+        break;
+      case Replay::LineError:
+        view.lineError(e.event == Event::Break, e.bytes.empty() ? 0 : e.bytes[0], in.us);
+        break;
+      case Replay::AsEvent: view.event(in.us, e.event, e.meaning, e.marksLineErrors); break;
+      case Replay::None: break;
+    }
     out.write();
   }
   int code = view.end(endUs);

@@ -131,12 +131,12 @@ void Judge::sighting(const Sighting &s) {
   if (hold == AFTER && keystroke && nextKeyAfterUs < 0) nextKeyAfterUs = us;
 }
 
-void Judge::event(const std::string &name, int64_t us, bool halfSent) {
-  if (name == "withhold") hold = HOLDING, heldAtUs = us;
-  if (name == "release") hold = AFTER, releasedAtUs = us, halfMessage = halfSent;
-  if (name == "port-closed") port = CLOSED, closedAtUs = us;
-  if (name == "port-open") port = REOPENED, reopenedAtUs = us;
+void Judge::fcWithheld(int64_t us, bool) { hold = HOLDING, heldAtUs = us; }
+void Judge::fcSent(int64_t us, bool halfSent) {
+  hold = AFTER, releasedAtUs = us, halfMessage = halfSent;
 }
+void Judge::portClosed(int64_t us, bool) { port = CLOSED, closedAtUs = us; }
+void Judge::portOpened(int64_t us, bool) { port = REOPENED, reopenedAtUs = us; }
 
 std::vector<Grade> Judge::grades() const {
   std::string seen;

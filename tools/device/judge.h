@@ -30,9 +30,12 @@ struct Judge {
   Judge(bool marksLineErrors, int64_t runUs) : marks(marksLineErrors), runUs(runUs) {}
 
   void sighting(const Sighting &s);
-  // The run's own doings: "withhold", "release" (`halfMessage`: the device
-  // had begun a message and not finished it), "port-closed", "port-open".
-  void event(const std::string &name, int64_t us, bool halfMessage);
+  // The run's own doings; `halfMessage`: the device had begun a message and
+  // not finished it.
+  void fcWithheld(int64_t us, bool halfMessage);
+  void fcSent(int64_t us, bool halfMessage);
+  void portClosed(int64_t us, bool halfMessage);
+  void portOpened(int64_t us, bool halfMessage);
   std::vector<Grade> grades() const;
 
   // Of each rule: how often it was broken, and the first time (its place

@@ -236,7 +236,7 @@ bool Line::deliver(Outlet &to) {
   if (!to.write(now)) return false;
   if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.held.size() > (1 << 20)) {
     if (!to.stalled)
-      view->event(stampUs(), "stalled",
+      view->event(stampUs(), Event::Stalled,
                   format("the %s is not taking bytes: it took nothing for 2 s, or fell 1 MiB "
                          "behind; what it does not take is dropped",
                          side));
@@ -247,7 +247,7 @@ bool Line::deliver(Outlet &to) {
                format("lost: the %s did not take them in time", side));
   } else if (to.stalled && to.refusedSinceUs < 0) {
     view->event(
-        stampUs(), "taking",
+        stampUs(), Event::Taking,
         format("the %s takes bytes again; %ld were dropped meanwhile", side, to.droppedInStall));
     to.stalled = false;
     to.droppedInStall = 0;

@@ -11,14 +11,14 @@ namespace {
 // and whether this entry has it written.
 template <typename E, typename Visit>
 void fields(E &e, Visit visit) {
-  bool start = e.event == "start";
+  bool start = e.event == Event::Start;
   visit("us", e.us, true);
   visit("event", e.event, true);
   visit("mode", e.mode, start);
   visit("port", e.port, start);
   visit("link", e.link, start);
   visit("seconds", e.seconds, start);
-  visit("marks_line_errors", e.marksLineErrors, start || e.event == "device-open");
+  visit("marks_line_errors", e.marksLineErrors, start || e.event == Event::DeviceOpen);
   visit("dir", e.dir, true);
   visit("bytes", e.bytes, true);
   visit("byte_us", e.byteUs, true);
@@ -37,6 +37,7 @@ std::string json(const std::string &text) {
   return out + "\"";
 }
 std::string json(const Bytes &bytes) { return json(hex(bytes)); }
+std::string json(Event event) { return json(std::string(kindOf(event).name)); }
 template <typename T>
 std::string json(const std::vector<T> &items) {
   std::string text = "[";
@@ -88,6 +89,10 @@ struct Reader {
                                                         : 0;
     return *out = length == 4, at += length, length > 0;
   }
+  bool read(Event *out) {
+    std::string name;
+    return read(&name) && (*out = eventNamed(name)) != Event::COUNT;
+  }
   bool read(Bytes *out) {
     std::string digits;
     return read(&digits) && (digits.empty() || parseHexBytes(digits, out));
@@ -131,12 +136,14 @@ bool parseRecordLine(const std::string &line, Entry *e, std::string *why) {
       if (found == 0 && key == name) found = r.read(&value) ? 1 : -1;
     });
     if (found == 0) return r.fail(why, "unknown field \"" + key + "\"");
-    if (found < 0) return r.fail(why, "a bad value for \"" + key + "\"");
+    if (found < 0)
+      return r.fail(why, key == "event" ? "an event this tool does not know"
+                                        : "a bad value for \"" + key + "\"");
   } while (r.take(','));
   if (!r.take('}')) return r.fail(why, "expected , or }");
   r.blanks();
   if (r.at != line.size()) return r.fail(why, "something after the object");
-  if (e->event.empty()) return *why = "no \"event\"", false;
+  if (e->event == Event::COUNT) return *why = "no \"event\"", false;
   if (!e->byteUs.empty() && e->byteUs.size() != e->bytes.size())
     return *why = "\"byte_us\" does not match \"bytes\"", false;
   return true;

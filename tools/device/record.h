@@ -8,12 +8,13 @@
 // a device port's opening say whether the port marks line errors.
 #pragma once
 
+#include "events.h"
 #include "text.h"
 
 namespace device {
 
 struct Entry {
-  Entry(int64_t at = 0, const std::string &what = "", const std::string &side = "",
+  Entry(int64_t at = 0, Event what = Event::COUNT, const std::string &side = "",
         const Bytes &carried = {}, const std::vector<int64_t> &times = {},
         const std::string &said = "", const std::vector<std::string> &broken = {})
       : us(at),
@@ -24,7 +25,8 @@ struct Entry {
         meaning(said),
         warnings(broken) {}
   int64_t us;
-  std::string event, dir;
+  Event event;
+  std::string dir;
   Bytes bytes;
   std::vector<int64_t> byteUs;
   std::string meaning;

@@ -73,7 +73,7 @@ struct Sink {
 
   std::string cutLine(const std::string &why) const {
     std::string text = "the " + std::string(json ? "record" : "log") + " was cut here: " + why;
-    return json ? recordLine({stampUs(), "cut", "", {}, {}, text}) : "(" + text + ")";
+    return json ? recordLine({stampUs(), Event::Cut, "", {}, {}, text}) : "(" + text + ")";
   }
 
   // The sink failed (a full disk, a closed pipe): nothing more goes to it. A

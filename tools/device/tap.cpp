@@ -38,7 +38,7 @@ struct Tap {
   void programOpened() {
     line.held = true;
     line.toProgram.fd = program.master;
-    view.event(stampUs(), "program-open");
+    view.event(stampUs(), Event::ProgramOpen);
   }
 
   // What the program has not read, and what still waits for it, goes with its port.
@@ -62,7 +62,7 @@ struct Tap {
     line.held = false;
     line.toProgram = Outlet();
     line.toProgram.paced = line.paced;
-    view.event(stampUs(), "program-closed");
+    view.event(stampUs(), Event::ProgramClosed);
   }
 
   void fromDevice(const Bytes &data) {
@@ -90,12 +90,12 @@ struct Tap {
     if (device.fd >= 0 || device.open(&why) == SerialPort::OPEN) {
       line.toDevice.fd = device.fd;
       view.event(
-          stampUs(), "device-open",
+          stampUs(), Event::DeviceOpen,
           "device port open: " + device.path + (device.note.empty() ? "" : "; " + device.note),
           device.marksLineErrors());
       waitingSaid = false;
     } else if (!waitingSaid) {
-      view.event(stampUs(), "device-waiting", "waiting for the device: " + why);
+      view.event(stampUs(), Event::DeviceWaiting, "waiting for the device: " + why);
       waitingSaid = true;
     }
   }
@@ -105,7 +105,7 @@ struct Tap {
     view.lost(Side::Program, line.toDevice.giveUp(), stampUs(), "lost: the device has gone");
     line.toDevice = Outlet();
     lastTryUs = clockUs();
-    view.event(stampUs(), "device-gone", "the device has gone; waiting for it");
+    view.event(stampUs(), Event::DeviceGone, "the device has gone; waiting for it");
     waitingSaid = true;
   }
 
@@ -148,7 +148,7 @@ Outcome runTap(const Options &o) {
   {
     ProgramPort program;
     if (!program.make(o.link, true, &why)) return out.abandon(), usage(why);
-    Entry start = {0, "start"};
+    Entry start = {0, Event::Start};
     start.mode = "tap", start.port = o.port, start.link = o.link;
     out.start(start, "tap: " + o.port + " <-> " + o.link + " -> " + program.slave +
                          " (-> device to program, <- program to device)" +

@@ -1,6 +1,5 @@
 #include "view.h"
 
-#include <map>
 #include <numeric>
 
 namespace device {
@@ -9,15 +8,6 @@ namespace {
 // The bytes a "dropped" or "lost" entry carries at most, so that a record
 // line stays short enough for a pipe to take it whole.
 const size_t ENTRY_BYTES = 256;
-
-// The events the view words itself; the others carry their own words.
-const std::map<std::string, std::string> WORDED = {
-    {"program-open", "the program opened its port; the rules start over"},
-    {"program-closed", "the program closed its port"},
-    {"port-open", "port open again"},
-    {"port-closed", "port closed for 1 s, as when the program restarts"},
-    {"withhold", "FC withheld for 2 s"},
-    {"release", "FC sent after being withheld"}};
 
 std::string said(const Sighting &w) { return std::string(ruleName(w.rule)) + ": " + w.evidence; }
 }  // namespace
@@ -30,20 +20,20 @@ void View::take(const Sightings &batch, std::vector<Message> *done) {
     if (judge_) judge_->sighting(s);
     if (s.isWarning) {
       out_.line(transcriptLine(s.atUs, "!!", "", "warning " + said(s)));
-      if (pending.event.empty()) pending = {s.atUs, "warning", "device"};
+      if (pending.event == Event::COUNT) pending = {s.atUs, Event::Warning, "device"};
       pending.warnings.push_back(said(s));
-      if (pending.event == "warning") out_.record(pending), pending = Entry();
+      if (pending.event == Event::Warning) out_.record(pending), pending = Entry();
       continue;
     }
-    if (!pending.event.empty()) out_.record(pending);
+    if (pending.event != Event::COUNT) out_.record(pending);
     bool fromDevice = s.side == Side::Device;
-    pending = {s.byteUs.front(), "message", sideName(s.side),
-               s.message.bytes,  s.byteUs,  describe(s.message, fromDevice)};
+    pending = {s.byteUs.front(), Event::Message, sideName(s.side),
+               s.message.bytes,  s.byteUs,       describe(s.message, fromDevice)};
     out_.line(transcriptLine(s.byteUs.back(), fromDevice ? "->" : "<-", hex(s.message.bytes),
                              pending.meaning));
     if (done) done->push_back(s.message);
   }
-  if (!pending.event.empty()) out_.record(pending);
+  if (pending.event != Event::COUNT) out_.record(pending);
 }
 
 std::vector<Message> View::bytes(Side side, const Bytes &bytes, int64_t us) {
@@ -66,7 +56,7 @@ void View::lineError(bool isBreak, uint8_t byte, int64_t us) {
   if (judge_) judge_->sighting(error);
   out_.line(transcriptLine(us, "!!", "", "warning " + said(error)));
   out_.record({us,
-               isBreak ? "break" : "parity-error",
+               isBreak ? Event::Break : Event::ParityError,
                "device",
                {byte},
                {},
@@ -85,7 +75,7 @@ void View::lost(Side from, const Bytes &bytes, int64_t us, const std::string &wh
   if (dropped) droppedSinceOpen_ += (long)bytes.size();
   for (size_t at = 0; at < bytes.size(); at += ENTRY_BYTES)
     out_.record({us,
-                 dropped ? "dropped" : "lost",
+                 dropped ? Event::Dropped : Event::Lost,
                  sideName(from),
                  Bytes(bytes.begin() + (long)at,
                        bytes.begin() + (long)std::min(bytes.size(), at + ENTRY_BYTES)),
@@ -97,32 +87,33 @@ void View::restart() {
   for (Side side : {Side::Device, Side::Program}) {
     const Watch::Stream &open = watch_.sides[(int)side];
     if (!open.bytes.empty())
-      out_.record({open.byteUs.front(), "partial", sideName(side), open.bytes, open.byteUs,
+      out_.record({open.byteUs.front(), Event::Partial, sideName(side), open.bytes, open.byteUs,
                    "a message begun and never ended"});
   }
   take(watch_.restart());
 }
 
-void View::event(int64_t us, const std::string &name, const std::string &given, bool marks) {
+void View::event(int64_t us, Event e, const std::string &given, bool marks) {
   advance(us);
-  auto worded = WORDED.find(name);
-  std::string text = worded == WORDED.end() ? given : worded->second;
-  if (name == "program-open" || name == "program-closed" || name == "port-open") restart();
-  if (name == "program-open" && droppedSinceOpen_ > 0)
+  const EventKind &kind = kindOf(e);
+  std::string text = kind.words ? kind.words : given;
+  if (kind.restartsWatch) restart();
+  if (e == Event::ProgramOpen && droppedSinceOpen_ > 0)
     text += format(" (%ld bytes from the device were dropped before)", droppedSinceOpen_);
-  if (name == "program-open") droppedSinceOpen_ = 0;
-  if (judge_) judge_->event(name, us, !watch_.sides[(int)Side::Device].bytes.empty());
+  if (e == Event::ProgramOpen) droppedSinceOpen_ = 0;
+  if (judge_ && kind.judge)
+    (judge_->*kind.judge)(us, !watch_.sides[(int)Side::Device].bytes.empty());
   marks_ = marks_ || marks;
   out_.line(transcriptLine(us, "==", "", text));
-  Entry e = {us, name, "", {}, {}, text};
-  e.marksLineErrors = marks;
-  out_.record(e);
+  Entry entry = {us, e, "", {}, {}, text};
+  entry.marksLineErrors = marks;
+  out_.record(entry);
 }
 
 int View::end(int64_t us) {
   advance(us);
   restart();  // for what it records of messages never ended
-  out_.record({us, "end"});
+  out_.record({us, Event::End});
   const char *p = mode_.c_str();
   auto say = [&](const std::string &line) { out_.line(line, true); };
   int warnings = std::accumulate(watch_.warnings.begin(), watch_.warnings.end(), 0);

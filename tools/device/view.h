@@ -25,7 +25,7 @@ class View {
   void lost(Side from, const Bytes &bytes, int64_t us, const std::string &why,
             bool dropped = false);
   // An event of the run; the view words those it acts on itself.
-  void event(int64_t us, const std::string &name, const std::string &text = "", bool marks = false);
+  void event(int64_t us, Event event, const std::string &text = "", bool marks = false);
   void advance(int64_t us) { take(watch_.advance(us)); }
   // The summary and, judged, the grades; returns the exit code they give.
   int end(int64_t us);
