@@ -69,7 +69,7 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
        "--link " + (folder / "file") + " is a file" + only},
       {{"tap", "--port", device.slave, "--link", folder / "live", "--record", folder / "new"},
        "--link " + (folder / "live") + " is a link to " + device.slave +
-           ", a pty in use (another tap's or simulator's?)" + only},
+           ", a pty in use (another run's?)" + only},
       {{"tap", "--port", device.slave, "--link", com1, "--log", folder / "file", "--record",
         folder / "file"},
        "--record " + (folder / "file") + ": the same file as --log"},
@@ -111,7 +111,8 @@ TEST(LineTest, ATurnTakesABoundedShareOfAFlood) {
   port.fd = pair[1];
   device::Transcript out;
   device::View view(out, "tap", false);
-  device::Line line(out, &view, &port, nullptr, false);
+  device::Line line(out, &view, false);
+  line.deviceOpened(&port);
   size_t got = 0;
   line.fromDevice = [&](const device::Bytes &data) { got += data.size(); };
   line.turn(0);

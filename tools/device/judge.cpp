@@ -33,19 +33,19 @@ Grade withheldFc(const Judge &j) {
   const char *name = "withheld-fc";
   bool canWithhold =
       (int64_t)((double)j.runUs * WITHHOLD_AT) + WITHHOLD_US + AFTER_HOLD_US <= j.runUs;
-  if (j.hold == Judge::BEFORE)
+  if (j.fc == Judge::BEFORE)
     return {Grade::NOT_GRADED, name,
             canWithhold
                 ? "no keystroke came to withhold an FC from: press keys on the device"
                 : format("the run is too short to withhold an FC: give it %.0f s or more",
                          std::ceil((WITHHOLD_US + AFTER_HOLD_US) / (1 - WITHHOLD_AT) / 1e6))};
-  if (j.hold == Judge::HOLDING)
+  if (j.fc == Judge::WITHHELD)
     return {Grade::NOT_GRADED, name, "the run ended while the FC was withheld"};
-  if (j.keysInHold > 0)
+  if (j.keysWithheld > 0)
     return {Grade::FAIL, name,
             format("%d keystroke%s sent while the FC was withheld; the first %.0f ms into the hold",
-                   j.keysInHold, times(j.keysInHold),
-                   (double)(j.firstKeyInHoldUs - j.heldAtUs) / 1000)};
+                   j.keysWithheld, times(j.keysWithheld),
+                   (double)(j.firstKeyWithheldUs - j.withheldAtUs) / 1000)};
   if (j.halfMessage)
     return {Grade::FAIL, name, "a message was left half sent while its FC was withheld"};
   if (j.nextKeyAfterUs < 0)
@@ -55,8 +55,8 @@ Grade withheldFc(const Judge &j) {
   return {Grade::PASS, name,
           format("FC withheld %.0f ms: no keystroke meanwhile (%d other messages); the next came "
                  "%.0f ms after the FC",
-                 (double)WITHHOLD_US / 1000, j.othersInHold,
-                 (double)(j.nextKeyAfterUs - j.releasedAtUs) / 1000)};
+                 (double)WITHHOLD_US / 1000, j.othersWithheld,
+                 (double)(j.nextKeyAfterUs - j.sentAtUs) / 1000)};
 }
 
 Grade reopen(const Judge &j) {
@@ -126,15 +126,13 @@ void Judge::sighting(const Sighting &s) {
   }
   bool keystroke = isKeystroke(m.command);
   if (keystroke) keystrokes++;
-  if (hold == HOLDING && !keystroke) othersInHold++;
-  if (hold == HOLDING && keystroke && keysInHold++ == 0) firstKeyInHoldUs = us;
-  if (hold == AFTER && keystroke && nextKeyAfterUs < 0) nextKeyAfterUs = us;
+  if (fc == WITHHELD && !keystroke) othersWithheld++;
+  if (fc == WITHHELD && keystroke && keysWithheld++ == 0) firstKeyWithheldUs = us;
+  if (fc == SENT && keystroke && nextKeyAfterUs < 0) nextKeyAfterUs = us;
 }
 
-void Judge::fcWithheld(int64_t us, bool) { hold = HOLDING, heldAtUs = us; }
-void Judge::fcSent(int64_t us, bool halfSent) {
-  hold = AFTER, releasedAtUs = us, halfMessage = halfSent;
-}
+void Judge::fcWithheld(int64_t us, bool) { fc = WITHHELD, withheldAtUs = us; }
+void Judge::fcSent(int64_t us, bool halfSent) { fc = SENT, sentAtUs = us, halfMessage = halfSent; }
 void Judge::portClosed(int64_t us, bool) { port = CLOSED, closedAtUs = us; }
 void Judge::portOpened(int64_t us, bool) { port = REOPENED, reopenedAtUs = us; }
 

@@ -23,8 +23,7 @@ struct Grade {
 };
 std::string gradeLine(const Grade &g);  // "PASS  forms: ..."
 
-// What the grades are made of; the conformance run acts on the hold and the
-// port as the judge has seen them.
+// What the grades are made of.
 struct Judge {
   // `marksLineErrors`: the port reports line errors, so they can be graded.
   Judge(bool marksLineErrors, int64_t runUs) : marks(marksLineErrors), runUs(runUs) {}
@@ -58,9 +57,9 @@ struct Judge {
   long warnings = 0;
   std::map<int, int> commands;  // how many messages of each command
   int messages = 0, threeByte = 0, keystrokes = 0;
-  enum { BEFORE, HOLDING, AFTER } hold = BEFORE;
-  int64_t heldAtUs = 0, releasedAtUs = 0, firstKeyInHoldUs = -1, nextKeyAfterUs = -1;
-  int keysInHold = 0, othersInHold = 0;
+  enum { BEFORE, WITHHELD, SENT } fc = BEFORE;
+  int64_t withheldAtUs = 0, sentAtUs = 0, firstKeyWithheldUs = -1, nextKeyAfterUs = -1;
+  int keysWithheld = 0, othersWithheld = 0;
   bool halfMessage = false;
   enum { OPEN, CLOSED, REOPENED } port = OPEN;
   int64_t closedAtUs = 0, reopenedAtUs = 0;

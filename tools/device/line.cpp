@@ -1,10 +1,7 @@
 #include "line.h"
-#include "clock.h"
 
-#include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,58 +9,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
+
+#include "clock.h"
 
 namespace device {
 
 namespace {
-const std::string ONLY = "; only a link to a pty that has gone is replaced";
 // What a turn reads of each side at most: a side that floods is taken a
 // share at a time, and the other side, the outlets and a signal get their
 // turn in between.
 const size_t TURN_BYTES = 4096;
-
-std::string linkTarget(const std::string &link) {
-  std::error_code error;
-  return std::filesystem::read_symlink(link, error);
-}
-
-std::string cannotMake(const std::string &link, int error) {
-  if (error != ENOENT && error != ENOTDIR)
-    return link + ": cannot make a link there: " + std::strerror(error);
-  std::string folder = std::filesystem::path(link).parent_path();
-  return link + ": the folder " + (folder.empty() ? "." : folder) + " does not exist";
-}
-
-// The tool often runs as root (serial ports need it), so it is careful with
-// the path: it makes the link where nothing is, replaces only a link to a
-// pty that has gone (a pty's node goes with its master), and refuses
-// anything else, a live tap's link included.
-bool pointLink(const std::string &link, const std::string &target, std::string *why) {
-  struct stat st;
-  bool there = lstat(link.c_str(), &st) == 0;
-  if (!there && errno != ENOENT && errno != ENOTDIR)
-    return *why = link + ": " + std::strerror(errno), false;
-  std::string old = linkTarget(link);
-  if (there && !S_ISLNK(st.st_mode))
-    *why = link +
-           (S_ISDIR(st.st_mode)   ? " is a folder"
-            : S_ISREG(st.st_mode) ? " is a file"
-                                  : " is not a link") +
-           ONLY;
-  else if (there && old.compare(0, 9, "/dev/pts/") != 0)
-    *why = link + " is a link to " + old + ", not to a pty" + ONLY;
-  else if (there && stat(link.c_str(), &st) == 0)
-    *why = link + " is a link to " + old + ", a pty in use (another tap's or simulator's?)" + ONLY;
-  if (!why->empty()) return false;
-  // A link to a pty that has gone opens no better than no link: it is
-  // removed, and symlink() refuses to replace what may appear meanwhile.
-  if (there && unlink(link.c_str()) != 0)
-    return *why = link + ": cannot replace the link: " + std::strerror(errno), false;
-  return symlink(target.c_str(), link.c_str()) == 0 || (*why = cannotMake(link, errno), false);
-}
 }  // namespace
 
 size_t Pace::due(int64_t now, size_t waiting) {
@@ -75,178 +30,120 @@ size_t Pace::due(int64_t now, size_t waiting) {
 }
 
 bool Outlet::write(int64_t now) {
-  while (fd >= 0 && !held.empty()) {
-    size_t due = paced ? pace.due(now, held.size()) : held.size();
-    ssize_t n = due == 0 ? 0 : ::write(fd, held.data(), due);
+  while (fd >= 0 && !pending.empty()) {
+    size_t due = paced ? pace.due(now, pending.size()) : pending.size();
+    ssize_t n = due == 0 ? 0 : ::write(fd, pending.data(), due);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return false;
     if (n < 0 && refusedSinceUs < 0) refusedSinceUs = now;
     if (n <= 0) return true;
-    held.erase(held.begin(), held.begin() + n);
+    pending.erase(pending.begin(), pending.begin() + n);
     if (paced) pace.took((size_t)n);
     wroteUs = now;
     refusedSinceUs = (size_t)n < due ? now : -1;
     if ((size_t)n < due) return true;
   }
-  if (held.empty()) pace.idle = true;  // an idle line saves up no time
+  if (pending.empty()) pace.idle = true;  // an idle line saves up no time
   return true;
 }
 
 Bytes Outlet::giveUp() {
   Bytes bytes;
-  bytes.swap(held);
+  bytes.swap(pending);
   pace.idle = true;
   return bytes;
 }
 
-ProgramPort::~ProgramPort() {
-  if (!link.empty() && linkTarget(link) == slave) unlink(link.c_str());
-  if (keeper >= 0) close(keeper);
-  if (master >= 0) close(master);
+bool Line::programTookAll() const {
+  return toProgram_.pending.empty() && clockUs() - toProgram_.wroteUs > SETTLE_US &&
+         program_->unread() == 0;
 }
 
-bool ProgramPort::make(const std::string &path, bool raw, std::string *why) {
-  master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  termios tio;
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || tcgetattr(master, &tio) != 0)
-    return *why = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno), false;
-  slave = ptsname(master);
-  if (raw) {
-    // A serial port passes every byte as it comes, set up or not.
-    cfmakeraw(&tio);
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-  } else {
-    // A serial line neither echoes nor gathers lines, and has no signal
-    // characters (one would flush what waits for the program); the rest
-    // (XON/XOFF among them) stays as a fresh pty has it: passing every byte
-    // is the program's job, and a program that forgets to is caught.
-    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG);
+void Line::deviceOpened(SerialPort *device) {
+  device_ = device;
+  toDevice_.fd = device->fd;
+}
+
+void Line::closeDevice(const std::string &why) {
+  if (device_) device_->close();
+  view_->lost(Side::Program, toDevice_.giveUp(), stampUs(), why);
+  toDevice_ = Outlet();
+}
+
+void Line::programPort(ProgramPort *program, bool watched) {
+  program_ = program, watched_ = watched, programOpen_ = !watched;
+  if (programOpen_) toProgram_.fd = program->master;
+}
+
+void Line::toDevice(const Bytes &bytes) {
+  if (!device_ || device_->fd < 0)
+    return view_->lost(Side::Program, bytes, stampUs(), "lost: the device has gone");
+  toDevice_.pending.insert(toDevice_.pending.end(), bytes.begin(), bytes.end());
+  if (!toDevice_.write(clockUs())) deviceGone();
+}
+
+void Line::toProgram(const Bytes &bytes) {
+  toProgram_.pending.insert(toProgram_.pending.end(), bytes.begin(), bytes.end());
+  toProgram_.write(clockUs());
+}
+
+void Line::followProgram() {
+  bool inUse = program_->inUse();
+  // A program that opened the port, wrote and closed it since the last look
+  // (as `printf ... >LINK` does) had a session all the same, and its bytes
+  // are that session's.
+  if (!programOpen_ && (inUse || program_->written() > 0)) {
+    programOpen_ = true, toProgram_.fd = program_->master;
+    view_->event(stampUs(), Event::ProgramOpen);
   }
-  tcsetattr(master, TCSANOW, &tio);
-  // Run with sudo, the pty belongs to the user who ran it, whose own Wine can then open it.
-  const char *uid = getenv("SUDO_UID"), *gid = getenv("SUDO_GID");
-  bool forUser = geteuid() == 0 && uid && gid;
-  if (forUser) (void)!chown(slave.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
-  keeper = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  // The tap's, once opened and closed, has the master report a hang-up for
-  // as long as nobody holds it: that is how the tap sees the program.
-  if (raw) close(keeper), keeper = -1;
-  why->clear();
-  if (!pointLink(path, slave, why)) return *why = "--link " + *why, false;
-  link = path;
-  if (forUser) (void)!lchown(link.c_str(), (uid_t)atol(uid), (gid_t)atol(gid));
-  return true;
+  if (inUse || !programOpen_) return;
+  takeBack("lost: the program closed its port without reading them");
+  programOpen_ = false;
+  toProgram_ = Outlet();
+  toProgram_.paced = paced_;
+  view_->event(stampUs(), Event::ProgramClosed);
 }
 
-bool ProgramPort::held() const {
-  pollfd p = {master, 0, 0};
-  poll(&p, 1, 0);
-  return !(p.revents & POLLHUP);
+// What the program wrote last is read, and what it did not read goes with
+// its port: a closed COM port keeps nothing for the next program.
+void Line::takeBack(const std::string &why) {
+  Bytes last = readProgram(true), left = program_->takeUnread(), waiting = toProgram_.giveUp();
+  if (!last.empty()) fromProgram(last);
+  left.insert(left.end(), waiting.begin(), waiting.end());
+  view_->lost(Side::Device, left, stampUs(), why);
 }
 
-int ProgramPort::written() const {
-  int n = 0;
-  return ioctl(master, FIONREAD, &n) == 0 ? n : 0;
-}
-
-int ProgramPort::unread() const {
-  int fd = keeper >= 0 ? keeper : ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), n = 0;
-  if (fd < 0 || ioctl(fd, FIONREAD, &n) != 0) n = 0;
-  if (fd >= 0 && fd != keeper) close(fd);
-  return n;
-}
-
-Bytes ProgramPort::takeUnread() {
-  Bytes bytes;
-  int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  pollfd p = {fd, POLLIN, 0};
-  do {  // bytes still on their way inside the pty follow within moments
-    uint8_t buffer[4096];
-    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
-      bytes.insert(bytes.end(), buffer, buffer + n);
-  } while (fd >= 0 && poll(&p, 1, SETTLE_US / 1000) > 0 && (p.revents & POLLIN));
-  if (fd >= 0) tcflush(fd, TCIFLUSH), close(fd);
+Bytes Line::readProgram(bool all) {
+  int waiting = 0;
+  if (ioctl(program_->master, FIONREAD, &waiting) != 0) waiting = 0;
+  size_t take =
+      all ? (size_t)waiting
+          : std::min(TURN_BYTES, paced_ ? drain_.due(clockUs(), (size_t)waiting) : (size_t)waiting);
+  Bytes bytes(take);
+  ssize_t n = take > 0 ? ::read(program_->master, bytes.data(), take) : 0;
+  bytes.resize(n > 0 ? (size_t)n : 0);
+  if (paced_) drain_.took(bytes.size());
   return bytes;
 }
 
-SerialPort::Opened SerialPort::open(std::string *why) {
-  close();
-  // Non-blocking, so that neither opening nor reading waits on a modem line.
-  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  int error = errno;
-  *why = path + ": " + std::strerror(error);
-  // Neither of these is ever a serial port, though opening them fails as
-  // an adapter that is not there yet does.
-  struct stat st;
-  bool there = fd < 0 && stat(path.c_str(), &st) == 0;
-  if (there && S_ISSOCK(st.st_mode))
-    return *why = path + " is a socket, not a serial port", REFUSED;
-  if (there && S_ISCHR(st.st_mode) && st.st_rdev == makedev(5, 0))
-    return *why = path + ": the controlling terminal, and this run has none", REFUSED;
-  // An adapter's node appears when it is plugged in; another program may have it for now.
-  if (fd < 0)
-    return error == ENOENT || error == ENODEV || error == ENXIO || error == EBUSY || error == EIO
-               ? ABSENT
-               : REFUSED;
-  termios tio;
-  if (tcgetattr(fd, &tio) != 0)
-    return *why = path + " is not a serial port: " + std::strerror(errno), close(), REFUSED;
-  cfmakeraw(&tio);  // 8 bits, no echo, no line editing, no stripping, no XON/XOFF
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | IGNBRK | BRKINT | ISTRIP);
-  tio.c_iflag |= INPCK | PARMRK;               // line errors come marked
-  tio.c_cflag &= ~(CSTOPB | CRTSCTS | HUPCL);  // 1 stop bit; no hang-up on close
-  tio.c_cflag |= CLOCAL | CREAD | PARENB | PARODD;
-  tio.c_cc[VMIN] = tio.c_cc[VTIME] = 0;
-  cfsetispeed(&tio, B9600);
-  cfsetospeed(&tio, B9600);
-  // A pseudo-terminal drops the parity setting and then refuses the whole
-  // call when nothing else changed; what took is read back.
-  bool set = tcsetattr(fd, TCSANOW, &tio) == 0;
-  if (!set) tio.c_cflag &= ~(PARENB | PARODD), set = tcsetattr(fd, TCSANOW, &tio) == 0;
-  if (!set)
-    return *why = path + ": cannot set 9600 8O1 raw: " + std::strerror(errno), close(), REFUSED;
-  note = tcgetattr(fd, &tio) != 0 || !(tio.c_cflag & PARENB)
-             ? "the port took no parity setting (a pseudo-terminal has none)"
-             : "";
-  marked = 0;
-  return OPEN;
-}
-
-void SerialPort::close() {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-void SerialPort::unmark(uint8_t byte, Bytes *data, Bytes *bad) {
-  if (marked == 0 && byte == 0xFF) return (void)(marked = 1);
-  if (marked == 0) return data->push_back(byte);
-  if (marked == 2) return marked = 0, data->push_back(byte), bad->push_back(byte);
-  if (byte == 0x00) return (void)(marked = 2);
-  // FF FF is one data byte FF. Anything else after FF is no mark the driver
-  // makes: FF was a plain byte, and this one starts afresh.
-  marked = 0;
-  data->push_back(0xFF);
-  if (byte != 0xFF) unmark(byte, data, bad);
-}
-
 bool Line::deliver(Outlet &to) {
-  bool toProgram = &to == &this->toProgram;
+  bool toProgram = &to == &toProgram_;
   const char *side = toProgram ? "program" : "device";
   int64_t now = clockUs();
   if (!to.write(now)) return false;
-  if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.held.size() > (1 << 20)) {
+  if ((to.refused() && now - to.refusedSinceUs > 2000000) || to.pending.size() > (1 << 20)) {
     if (!to.stalled)
-      view->event(stampUs(), Event::Stalled,
-                  format("the %s is not taking bytes: it took nothing for 2 s, or fell 1 MiB "
-                         "behind; what it does not take is dropped",
-                         side));
+      view_->event(stampUs(), Event::Stalled,
+                   format("the %s is not taking bytes: it took nothing for 2 s, or fell 1 MiB "
+                          "behind; what it does not take is dropped",
+                          side));
     to.stalled = true;
     Bytes gone = to.giveUp();
     to.droppedInStall += (long)gone.size();
-    view->lost(toProgram ? Side::Device : Side::Program, gone, stampUs(),
-               format("lost: the %s did not take them in time", side));
+    view_->lost(toProgram ? Side::Device : Side::Program, gone, stampUs(),
+                format("lost: the %s did not take them in time", side));
   } else if (to.stalled && to.refusedSinceUs < 0) {
-    view->event(
+    view_->event(
         stampUs(), Event::Taking,
         format("the %s takes bytes again; %ld were dropped meanwhile", side, to.droppedInStall));
     to.stalled = false;
@@ -255,60 +152,70 @@ bool Line::deliver(Outlet &to) {
   return true;
 }
 
-Bytes Line::readProgram(bool all) {
-  int waiting = 0;
-  if (ioctl(program->master, FIONREAD, &waiting) != 0) waiting = 0;
-  size_t take = std::min(all ? SIZE_MAX : TURN_BYTES,
-                         paced && !all ? drain.due(clockUs(), (size_t)waiting) : (size_t)waiting);
-  Bytes bytes(take);
-  ssize_t n = take > 0 ? ::read(program->master, bytes.data(), take) : 0;
-  bytes.resize(n > 0 ? (size_t)n : 0);
-  if (paced) drain.took(bytes.size());
-  return bytes;
-}
-
 void Line::turn(int64_t untilUs, int alsoFd) {
   int64_t now = clockUs();
-  bool drainWaits = paced && !drain.idle, atProgram = program && held;
+  bool drainWaits = paced_ && !drain_.idle, atProgram = program_ && programOpen_;
   std::vector<pollfd> fds = {
-      {atProgram ? program->master : -1,
-       (short)((drainWaits ? 0 : POLLIN) | (toProgram.refused() ? POLLOUT : 0)), 0},
-      {device ? device->fd : -1, (short)(POLLIN | (toDevice.refused() ? POLLOUT : 0)), 0},
+      {atProgram ? program_->master : -1,
+       (short)((drainWaits ? 0 : POLLIN) | (toProgram_.refused() ? POLLOUT : 0)), 0},
+      {device_ ? device_->fd : -1, (short)(POLLIN | (toDevice_.refused() ? POLLOUT : 0)), 0},
       {alsoFd, POLLIN, 0}};
-  out.pollFds(&fds);
+  out_.pollFds(&fds);
   int64_t pacedUs =
-      toProgram.paced && !toProgram.held.empty() ? toProgram.pace.nextUs() : INT64_MAX;
+      toProgram_.paced && !toProgram_.pending.empty() ? toProgram_.pace.nextUs() : INT64_MAX;
   int64_t waitUs = std::max<int64_t>(
-      0, std::min({untilUs, now + 20000, pacedUs, drainWaits ? drain.nextUs() : INT64_MAX}) - now);
+      0, std::min({untilUs, now + 20000, pacedUs, drainWaits ? drain_.nextUs() : INT64_MAX}) - now);
   timespec wait = {(time_t)(waitUs / 1000000), (long)(waitUs % 1000000) * 1000};
   ppoll(fds.data(), fds.size(), &wait, nullptr);
 
-  if (device && device->fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+  if (watched_) followProgram();
+  if (device_ && device_->fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
     Bytes data, bad;
     uint8_t buffer[512];
     ssize_t n, total = 0;
     while ((size_t)total < TURN_BYTES &&
-           ((n = ::read(device->fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
-      for (ssize_t i = 0; i < n; i++) total++, device->unmark(buffer[i], &data, &bad);
+           ((n = ::read(device_->fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+      for (ssize_t i = 0; i < n; i++) total++, device_->unmark(buffer[i], &data, &bad);
     // A raw port with nothing more reads 0 bytes; one said to be readable that
     // gave nothing at all has hung up. An error (EIO, unplugged): gone.
     bool gone = n < 0 ? errno != EAGAIN && errno != EINTR : total == 0;
     if (!data.empty()) fromDevice(data);
-    for (uint8_t b : bad) view->lineError(b == 0, b, stampUs());
+    for (uint8_t b : bad) view_->lineError(b == 0, b, stampUs());
     if (gone) deviceGone();
   }
-  if (atProgram) {
+  if (program_ && programOpen_) {
     Bytes bytes = readProgram(false);
     if (!bytes.empty()) fromProgram(bytes);
     // A pty keeps the parity a program set, and Wine then refuses the next
     // program's line settings as changing nothing: cleared, the port can be
     // closed and opened again.
     termios tio;
-    if (tcgetattr(program->master, &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
-      tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program->master, TCSANOW, &tio);
+    if (tcgetattr(program_->master, &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
+      tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program_->master, TCSANOW, &tio);
   }
-  toProgram.write(clockUs());
-  out.write();
+  if (!view_) toProgram_.write(clockUs());
+  if (view_ && programOpen_) deliver(toProgram_);
+  if (view_ && device_ && device_->fd >= 0 && !deliver(toDevice_)) deviceGone();
+  out_.write();
+}
+
+void Line::finish(int64_t untilUs) {
+  if (watched_) followProgram();
+  for (;; usleep(10000)) {
+    if (programOpen_ && watched_)
+      if (Bytes last = readProgram(true); !last.empty()) fromProgram(last);
+    int64_t now = clockUs();
+    int queued = 0;
+    bool deviceDone =
+        !device_ || device_->fd < 0 || !toDevice_.write(now) ||
+        (toDevice_.pending.empty() && (ioctl(device_->fd, TIOCOUTQ, &queued) != 0 || queued == 0));
+    bool programDone = !programOpen_ || (toProgram_.write(now) && programTookAll());
+    out_.write();
+    if ((deviceDone && programDone) || now >= untilUs) break;
+  }
+  if (programOpen_) takeBack("lost: the run ended before the program read them");
+  view_->lost(Side::Program, toDevice_.giveUp(), stampUs(),
+              "lost: the run ended before the device took them");
 }
 
 }  // namespace device

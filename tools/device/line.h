@@ -1,17 +1,14 @@
 // The serial line between the device and the program, and the one loop
-// every mode runs on: the program's COM port (a fresh pseudo-terminal with
-// --link pointed at it), the device's serial port, the pace of a 9600 8O1
-// line, and outlets that write a side's bytes without ever waiting for it.
+// every mode runs on: the two ports, the pace of a 9600 8O1 line, and an
+// outlet for each side that writes its bytes without ever waiting for it.
 #pragma once
 
 #include <functional>
 
+#include "ports.h"
 #include "view.h"
 
 namespace device {
-
-// Bytes written to a pty reach its reader's queue within moments, not at once.
-const int64_t SETTLE_US = 50000;
 
 // The pace of a 9600 8O1 line: a byte has crossed one byte-time after it
 // began, a line with bytes waiting sends the next at once, and an idle line
@@ -25,82 +22,69 @@ struct Pace {
 };
 
 // One side's bytes, written as far as it takes them (and, paced, as the line
-// carries them); the rest are held.
+// carries them); the rest wait.
 struct Outlet {
   int fd = -1;
   bool paced = false, stalled = false;  // stalled: and that has been said
-  Bytes held;
+  Bytes pending;
   Pace pace;
   int64_t refusedSinceUs = -1;  // it has taken nothing since, though bytes waited
   int64_t wroteUs = 0;
   long droppedInStall = 0;
   bool write(int64_t now);  // false when the side has gone
-  void add(const Bytes &bytes) { held.insert(held.end(), bytes.begin(), bytes.end()); }
   Bytes giveUp();
-  bool refused() const { return refusedSinceUs >= 0 && !held.empty(); }
+  bool refused() const { return refusedSinceUs >= 0 && !pending.empty(); }
 };
 
-// The program's COM port: a pty made for the run, with `link` pointed at it.
-struct ProgramPort {
-  int master = -1, keeper = -1;
-  std::string slave, link;
-  ~ProgramPort();
-  // Makes the pty and points `link` at it, where nothing is or over a link to
-  // a pty that has gone (this tool's, from an earlier run); anything else is
-  // refused. `raw`: the tap's port, raw from the start, which tells whether a
-  // program holds it; else the simulator's, which keeps what comes for the
-  // program and leaves the line settings to it.
-  bool make(const std::string &path, bool raw, std::string *why);
-  bool held() const;
-  int written() const;  // what a program wrote that has not been read
-  // What the program has not read of what it was sent: counted, or taken out
-  // (a closed COM port keeps nothing for the next program).
-  int unread() const;
-  Bytes takeUnread();
-};
-
-// A real serial port (any tty), set to 9600 8O1 and raw, with no hang-up on
-// close (a board that resets on DTR is not reset). The driver marks bytes
-// received with a parity or framing error (FF 00 X), breaks (FF 00 00) and a
-// data byte FF (FF FF); reading undoes the marking and says which were bad.
-struct SerialPort {
-  std::string path, note;   // note: what the port could not do as asked
-  int fd = -1, marked = 0;  // marked: bytes of a mark seen so far
-  explicit SerialPort(const std::string &name) : path(name) {}
-  ~SerialPort() { close(); }
-  enum Opened { OPEN, ABSENT, REFUSED };  // ABSENT: not there yet; REFUSED: never a serial port
-  Opened open(std::string *why);
-  void close();
-  bool marksLineErrors() const { return note.empty(); }
-  // A byte read: the data as the line carried it, and the bad ones among them
-  // again in `bad` (00 for a break, as an unmarked port gives it).
-  void unmark(uint8_t byte, Bytes *data, Bytes *bad);
-};
-
-// The loop: waits for either port, the outlets, the sinks and `alsoFd`, at
-// most until `untilUs`, then reads what came and writes what is due. The
-// program's bytes are read at the line's pace when `paced`.
-struct Line {
-  Line(Transcript &o, View *v, SerialPort *d, ProgramPort *p, bool pacedLine)
-      : out(o), view(v), device(d), program(p), paced(pacedLine) {
-    toProgram.paced = pacedLine;
+class Line {
+ public:
+  // `view`: where the line reports what the sides do (none in script mode);
+  // `paced`: the program's bytes cross at the line's pace both ways.
+  Line(Transcript &out, View *view, bool paced) : out_(out), view_(view), paced_(paced) {
+    toProgram_.paced = paced;
   }
-  Transcript &out;
-  View *view;
-  SerialPort *device;
-  ProgramPort *program;
-  bool held = true, paced;  // held: a program holds its port
-  Outlet toDevice, toProgram;
-  Pace drain;
-  std::function<void(const Bytes &)> fromDevice, fromProgram;  // line errors go to the view
+
+  // Each side's bytes as they are read, and the device's port gone (a read
+  // or a write said so).
+  std::function<void(const Bytes &)> fromDevice, fromProgram;
   std::function<void()> deviceGone;
 
+  void deviceOpened(SerialPort *device);
+  // The device's port is closed; what waited for it is lost, for `why`.
+  void closeDevice(const std::string &why);
+  // The program's COM port. `watched` (the tap's): programs open and close
+  // it, and the line follows, saying so; else it is open throughout.
+  void programPort(ProgramPort *program, bool watched);
+  bool programOpen() const { return programOpen_; }
+
+  void toDevice(const Bytes &bytes);
+  void toProgram(const Bytes &bytes);
+  size_t pendingForProgram() const { return toProgram_.pending.size(); }
+  bool programTookAll() const;  // nothing waits for it, here or unread in its port
+
+  // Waits for either port, the outlets, the sinks and `alsoFd`, at most
+  // until `untilUs`, then reads a share of what came and writes what is due.
   void turn(int64_t untilUs, int alsoFd = -1);
+  // The run is over: the sides have until `untilUs` to take what waits for
+  // them (and the program's last bytes are read); what is left is lost.
+  void finish(int64_t untilUs);
+
+ private:
   Bytes readProgram(bool all);  // `all`: at once, whatever the pace
+  void followProgram();
+  void takeBack(const std::string &why);
   // Writes what waits for a side. One that takes nothing for 2 s, or falls
   // 1 MiB behind, loses it, as a UART loses what nobody reads, and the view
   // hears of it. False when the side has gone.
   bool deliver(Outlet &to);
+
+  Transcript &out_;
+  View *view_;
+  bool paced_, programOpen_ = false, watched_ = false;
+  SerialPort *device_ = nullptr;
+  ProgramPort *program_ = nullptr;
+  Outlet toDevice_, toProgram_;
+  Pace drain_;  // the program's bytes, read at the line's pace
 };
 
 }  // namespace device

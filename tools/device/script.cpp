@@ -30,7 +30,9 @@ namespace {
 // why they failed, or "".
 struct Simulator {
   Transcript &out;
+  ProgramPort &port;
   Line line;
+  bool paced;
   long timeoutMs;
   bool quiet = false;
   std::deque<Message> received;  // not yet passed over by a wait
@@ -43,8 +45,8 @@ struct Simulator {
   int64_t startUs = clockUs();
 
   Simulator(ProgramPort &port, Transcript &o, bool paced, long timeout)
-      : out(o), line(o, nullptr, nullptr, &port, paced), timeoutMs(timeout) {
-    line.toProgram.fd = port.master;
+      : out(o), port(port), line(o, nullptr, paced), paced(paced), timeoutMs(timeout) {
+    line.programPort(&port, false);
     line.fromProgram = [this](const Bytes &bytes) {
       for (uint8_t byte : bytes) {
         auto m = decoder.feed(byte);
@@ -76,8 +78,7 @@ struct Simulator {
   }
 
   void send(const Bytes &bytes, const std::string &what) {
-    line.toProgram.add(bytes);
-    line.toProgram.write(clockUs());
+    line.toProgram(bytes);
     say("->", bytes, what);
   }
 
@@ -146,15 +147,11 @@ struct Simulator {
 
   // Waits until the program has taken every byte sent.
   std::string drain() {
-    Outlet &o = line.toProgram;
-    if (waitUntil(clockUs() + timeoutMs * 1000, [&] {
-          return o.held.empty() && clockUs() - o.wroteUs > SETTLE_US && line.program->unread() == 0;
-        }))
-      return "";
+    if (waitUntil(clockUs() + timeoutMs * 1000, [&] { return line.programTookAll(); })) return "";
     return format(
         "%zu bytes sent were never taken by the program: it did not read its port "
         "within %ld ms",
-        o.held.size() + (size_t)line.program->unread(), timeoutMs);
+        line.pendingForProgram() + (size_t)port.unread(), timeoutMs);
   }
 };
 
@@ -214,7 +211,6 @@ std::string soak(Simulator &s, long seconds) {
 
 // One byte value, over and over, at 9600 8O1's rate, counting the answers.
 std::string flood(Simulator &s, long ms, uint8_t value) {
-  Outlet &out = s.line.toProgram;
   long sent = 0, answers = 0;
   std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
   s.quiet = true;
@@ -222,8 +218,9 @@ std::string flood(Simulator &s, long ms, uint8_t value) {
        now = clockUs()) {
     // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
     long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
-    long n = std::min(due, out.paced ? 4 - (long)out.held.size() : out.held.empty() ? due : 0);
-    if (n > 0) out.held.insert(out.held.end(), (size_t)n, value), sent += n;
+    long waiting = (long)s.line.pendingForProgram();
+    long n = std::min(due, s.paced ? 4 - waiting : waiting == 0 ? due : 0);
+    if (n > 0) s.line.toProgram(Bytes((size_t)n, value)), sent += n;
     s.waitUntil(clockUs() + 2000);
     perSecond[std::min(perSecond.size() - 1, (size_t)((clockUs() - start) / 1000000))] +=
         (long)s.received.size();

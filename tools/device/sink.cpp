@@ -15,8 +15,8 @@
 namespace device {
 
 namespace {
-const size_t HOLD = 256 << 10;  // what a sink may fall behind by before it is thinned or cut
-const size_t LINE_ENDS = 64;    // how far back a cut may go to find room for its line
+const size_t MOST_QUEUED = 256 << 10;  // what a sink may fall behind by before it is thinned or cut
+const size_t LINE_ENDS = 64;           // how far back a cut may go to find room for its line
 enum { OUT, LOG, RECORD };
 }  // namespace
 
@@ -25,7 +25,7 @@ struct Sink {
   int fd = -1;
   bool whole = false, json = false;  // whole: cut rather than thinned; json: a record
   std::deque<std::string> lines;     // waiting, each with its line end
-  size_t held = 0, at = 0;           // at: how much of the first has been written
+  size_t queued = 0, at = 0;         // at: how much of the first has been written
   long written = 0, dropped = 0, accepted = 0, cutAfter = 0;
   off_t offset = 0;
   std::deque<off_t> ends;  // where the last whole lines written end in the file
@@ -34,18 +34,18 @@ struct Sink {
 
   void queue(const std::string &text) {
     lines.push_back(text + "\n");
-    held += text.size() + 1;
+    queued += text.size() + 1;
     accepted++;
   }
 
   void line(const std::string &text, bool keep) {
     if (fd < 0 || !broken.empty()) return;  // after a cut or a failure it takes nothing more
-    if (held > HOLD) write();
-    if (held > HOLD && whole) {
+    if (queued > MOST_QUEUED) write();
+    if (queued > MOST_QUEUED && whole) {
       broken = "it fell more than 256 KiB behind the run", cut = true, cutAfter = accepted;
       return queue(cutLine(broken));
     }
-    if (held > HOLD && !keep) return (void)dropped++;
+    if (queued > MOST_QUEUED && !keep) return (void)dropped++;
     if (dropped > 0)
       queue(format("(%ld lines were dropped here: they were not read in time)", dropped));
     dropped = 0;
@@ -64,7 +64,7 @@ struct Sink {
       refused = false;
       offset += n, at += (size_t)n;
       if (at < text.size()) continue;
-      held -= text.size(), at = 0, written++;
+      queued -= text.size(), at = 0, written++;
       lines.pop_front();
       ends.push_back(offset);
       if (ends.size() > LINE_ENDS) ends.pop_front();
@@ -82,7 +82,7 @@ struct Sink {
   void fail(int error) {
     struct stat st;
     broken = error == EPIPE ? "its reader closed it" : std::strerror(error);
-    lines.clear(), held = at = 0;
+    lines.clear(), queued = at = 0;
     if (!whole || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
     std::string text = cutLine(broken) + "\n";
     for (; !ends.empty() || written == 0; ends.pop_back(), written--) {

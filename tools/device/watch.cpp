@@ -24,14 +24,14 @@ Sightings Watch::feed(Side side, uint8_t byte, int64_t us) {
   Stream &stream = sides[(int)side];
   bool header = stream.bytes.empty();
   if (side == Side::Device && header && !(byte & 0x80))
-    stream.held.push_back(warn(
+    stream.deferred.push_back(warn(
         Rule::HeaderBit7, us,
         format("header byte %02X has bit 7 clear; the program takes it as a header anyway", byte)));
   if (side == Side::Device && !header && (byte & 0x80))
-    stream.held.push_back(warn(Rule::DataBit7, us,
-                               format("data byte %02X has bit 7 set; the program keeps it and "
-                                      "ORs the header's bit in",
-                                      byte)));
+    stream.deferred.push_back(warn(Rule::DataBit7, us,
+                                   format("data byte %02X has bit 7 set; the program keeps it and "
+                                          "ORs the header's bit in",
+                                          byte)));
   stream.bytes.push_back(byte);
   stream.byteUs.push_back(us);
   auto message = stream.decoder.feed(byte);
@@ -41,9 +41,9 @@ Sightings Watch::feed(Side side, uint8_t byte, int64_t us) {
   Sighting s;
   s.side = side, s.message = *message, s.byteUs = stream.byteUs;
   out.push_back(s);
-  out.insert(out.end(), stream.held.begin(), stream.held.end());
+  out.insert(out.end(), stream.deferred.begin(), stream.deferred.end());
   bool incompleteReported = stream.reportedIncomplete;
-  stream.bytes.clear(), stream.byteUs.clear(), stream.held.clear();
+  stream.bytes.clear(), stream.byteUs.clear(), stream.deferred.clear();
   stream.reportedIncomplete = false;
   if (side == Side::Device) {
     checkDeviceMessage(s, incompleteReported, &out);
@@ -89,7 +89,8 @@ void Watch::checkDeviceMessage(const Sighting &s, bool incompleteReported, Sight
 
 Sightings Watch::restart() {
   Sightings out;
-  for (Stream &stream : sides) out.insert(out.end(), stream.held.begin(), stream.held.end());
+  for (Stream &stream : sides)
+    out.insert(out.end(), stream.deferred.begin(), stream.deferred.end());
   sides = {};
   unacknowledged.clear();
   return out;
@@ -117,8 +118,8 @@ Sightings Watch::advance(int64_t us) {
     out.push_back(warn(Rule::Incomplete, incomplete,
                        format("%s, no %s byte after 200 ms", hex(device.bytes).c_str(),
                               device.bytes.size() == 1 ? "second" : "third")));
-    out.insert(out.end(), device.held.begin(), device.held.end());
-    device.held.clear();
+    out.insert(out.end(), device.deferred.begin(), device.deferred.end());
+    device.deferred.clear();
   }
 }
 

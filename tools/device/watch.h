@@ -61,7 +61,7 @@ struct Watch {
     Decoder decoder;
     Bytes bytes;
     std::vector<int64_t> byteUs;
-    Sightings held;
+    Sightings deferred;  // until the message ends
     bool reportedIncomplete = false;
   };
   std::array<Stream, 2> sides;
