@@ -1,8 +1,9 @@
-// Script mode: the simulated device runs steps against the program, one a
+// Script mode: the device, played against the program, runs steps, one a
 // line ("key a", "mods 40"), from the command line or, with "-", from
 // standard input as they arrive, each then followed by "step done: STEP".
 // A script on the command line is checked whole before anything starts.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,30 +23,31 @@
 namespace device {
 
 namespace {
-// The simulated device's end of the line: the program's COM port (a fresh
-// pty), the bytes sent to it (at 9600 8O1's pace with --line-rate), and its
+const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
+const size_t MOST_RECEIVED = 4096;    // messages kept for a wait to pass over
+
+// The played device's end of the line: the program's COM port (a fresh pty),
+// the bytes sent to it (at 9600 8O1's pace with --line-rate), and its
 // answers, read (at the same pace), decoded and printed a line a message.
 // Every wait runs the tool's loop, which also keeps standard output moving
-// and ends when a signal asks the run to stop. The steps it offers return
-// why they failed, or "".
-struct Simulator {
+// and ends when a signal asks the run to stop. Its actions return why they
+// failed, or "".
+struct Player {
   Transcript &out;
   ProgramPort &port;
   Line line;
-  bool paced;
+  bool paced, quiet = false;
   long timeoutMs;
-  bool quiet = false;
   std::deque<Message> received;  // not yet passed over by a wait
   // The FCs: all of them, and those since the last check with when the
   // first and the last came (ms); the keystrokes sent and acknowledged.
-  long fcs = 0, fcsSinceCheck = 0;
+  long fcs = 0, fcsSinceCheck = 0, keysSent = 0, keysAcked = 0;
   double firstFcMs = 0, lastFcMs = 0;
-  int keysSent = 0, keysAcked = 0;
   Decoder decoder;
   int64_t startUs = clockUs();
 
-  Simulator(ProgramPort &port, Transcript &o, bool paced, long timeout)
-      : out(o), port(port), line(o, nullptr, paced), paced(paced), timeoutMs(timeout) {
+  Player(ProgramPort &p, Transcript &o, bool pacedLine, long timeout)
+      : out(o), port(p), line(o, nullptr, pacedLine), paced(pacedLine), timeoutMs(timeout) {
     line.programPort(&port, false);
     line.fromProgram = [this](const Bytes &bytes) {
       for (uint8_t byte : bytes) {
@@ -56,6 +58,7 @@ struct Simulator {
           fcs++, lastFcMs = (double)(clockUs() - startUs) / 1000;
           if (fcsSinceCheck++ == 0) firstFcMs = lastFcMs;
         }
+        if (received.size() == MOST_RECEIVED) received.pop_front();
         received.push_back(*m);
       }
     };
@@ -76,16 +79,11 @@ struct Simulator {
       line.turn(deadlineUs, alsoFd);
     }
   }
+  bool pause(long ms) { return waitUntil(clockUs() + ms * 1000); }
 
   void send(const Bytes &bytes, const std::string &what) {
     line.toProgram(bytes);
     say("->", bytes, what);
-  }
-
-  // What came so far answers nothing sent after this.
-  void forget() {
-    line.turn(0);
-    received.clear();
   }
 
   // Waits for the first message `wanted` picks, passing over those before
@@ -97,6 +95,11 @@ struct Simulator {
         seen->push_back(received.front()), found = wanted(seen->back());
       return !seen->empty() && wanted(seen->back());
     });
+  }
+  // What came so far answers nothing sent after this.
+  void forget() {
+    line.turn(0);
+    received.clear();
   }
   static std::function<bool(const Message &)> is(int command) {
     return [command](const Message &m) { return m.command == command; };
@@ -149,31 +152,78 @@ struct Simulator {
   std::string drain() {
     if (waitUntil(clockUs() + timeoutMs * 1000, [&] { return line.programTookAll(); })) return "";
     return format(
-        "%zu bytes sent were never taken by the program: it did not read its port "
-        "within %ld ms",
+        "%zu bytes sent were never taken by the program: it did not read its port within %ld ms",
         line.pendingForProgram() + (size_t)port.unread(), timeoutMs);
   }
 };
 
-const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
+// A step's argument, read by its syntax: its numbers in order, its bytes,
+// its key, and the argument as written.
+struct Args {
+  long n[2] = {0, -1};
+  Bytes bytes;
+  Key key = F13;
+  std::string text;
+};
 
-std::string latency(Simulator &s, long count) {
+enum class Syntax {
+  NONE,
+  OPTIONAL_MS,
+  KEY,
+  TEXT,
+  HEX,
+  HEXES,
+  N_OPTIONAL_MS,
+  MS,
+  COUNT,
+  MS_HEX,
+  ANY
+};
+
+// Reads the argument by its syntax, in a loop over it and never a recursion,
+// so that a step of any length is read in its length's time.
+bool readArgs(Syntax syntax, const std::string &arg, Args *a) {
+  std::vector<std::string> w;
+  std::istringstream words(arg);
+  for (std::string word; words >> word;) w.push_back(word);
+  auto number = [&](size_t i, long least) {
+    return i < w.size() && parseWhole(w[i], least, 99999999, &a->n[i]);
+  };
+  a->text = arg;
+  switch (syntax) {
+    case Syntax::NONE: return arg.empty();
+    case Syntax::OPTIONAL_MS: return arg.empty() || (w.size() == 1 && number(0, 0));
+    case Syntax::KEY: return keyNamed(arg) && (a->key = *keyNamed(arg), true);
+    case Syntax::TEXT:
+    case Syntax::ANY: return !arg.empty();
+    case Syntax::HEX: return w.size() == 1 && parseHexBytes(arg, &a->bytes);
+    case Syntax::HEXES: return parseHexBytes(arg, &a->bytes);
+    case Syntax::N_OPTIONAL_MS:
+      return w.size() <= 2 && number(0, 0) && (w.size() == 1 || number(1, 0));
+    case Syntax::MS: return w.size() == 1 && number(0, 0);
+    case Syntax::COUNT: return w.size() == 1 && number(0, 1);
+    case Syntax::MS_HEX: return w.size() == 2 && number(0, 1) && parseHexBytes(w[1], &a->bytes);
+  }
+  return false;
+}
+
+std::string latency(Player &p, long count) {
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> pause(0, 400);
   Latencies times;
   for (long i = 0; i < count; i++) {
-    s.waitUntil(clockUs() + pause(random) * 1000);
+    p.pause(pause(random));
     int64_t written = clockUs();
     // The host's raw clock, which Wine's QueryPerformanceCounter reads, so
     // that a Windows program's times can be set against the device's.
     timespec raw;
     clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
-    s.out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
-    std::string why = s.keystroke(F13, "F13");
+    p.out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
+    std::string why = p.keystroke(F13, "F13");
     if (!why.empty()) return why;
     times.add(clockUs() - written);
   }
-  s.out.line(format("latency write->FC over %ld keystrokes: p50 %s, p99 %s, max %s", times.count(),
+  p.out.line(format("latency write->FC over %ld keystrokes: p50 %s, p99 %s, max %s", times.count(),
                     times.percentile(0.50).c_str(), times.percentile(0.99).c_str(),
                     times.largest().c_str()),
              true);
@@ -182,25 +232,25 @@ std::string latency(Simulator &s, long count) {
 
 // Mixed traffic at a device's pace: keystrokes that wait for their FC,
 // queries, identify requests and Scroll Lock changes.
-std::string soak(Simulator &s, long seconds) {
+std::string soak(Player &p, long seconds) {
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> pause(0, 300), pick(0, 9);
   Latencies latencies;
   int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
   bool scrollLock = false;
-  s.quiet = true;
+  p.quiet = true;
   for (int64_t end = clockUs() + seconds * 1000000; clockUs() < end && !stopSignal;) {
-    s.waitUntil(clockUs() + pause(random) * 1000);
+    p.pause(pause(random));
     int choice = pick(random);
     int64_t written = clockUs();
-    if (choice < 7 && ++keys && s.keystroke(F13, "F13").empty()) latencies.add(clockUs() - written);
-    if (choice == 7 && ++queries && s.readFlags(&flags).empty()) answered++;
-    if (choice == 8 && ++identifies && s.identify(s.timeoutMs).empty()) identities++;
-    if (choice == 9) requests++, s.setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
+    if (choice < 7 && ++keys && p.keystroke(F13, "F13").empty()) latencies.add(clockUs() - written);
+    if (choice == 7 && ++queries && p.readFlags(&flags).empty()) answered++;
+    if (choice == 8 && ++identifies && p.identify(p.timeoutMs).empty()) identities++;
+    if (choice == 9) requests++, p.setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
   }
-  if (scrollLock) s.setFlags(0x00);
-  s.quiet = false;
-  s.out.line(format("soak: %ld s, %d keystrokes, %ld FC, %ld lost; FC latency p50 %s, p99 %s; "
+  if (scrollLock) p.setFlags(0x00);
+  p.quiet = false;
+  p.out.line(format("soak: %ld s, %d keystrokes, %ld FC, %ld lost; FC latency p50 %s, p99 %s; "
                     "%d queries, %d answered; %d identify, %d answered; %d flag requests",
                     seconds, keys, latencies.count(), keys - latencies.count(),
                     latencies.percentile(0.50).c_str(), latencies.percentile(0.99).c_str(), queries,
@@ -210,48 +260,64 @@ std::string soak(Simulator &s, long seconds) {
 }
 
 // One byte value, over and over, at 9600 8O1's rate, counting the answers.
-std::string flood(Simulator &s, long ms, uint8_t value) {
+std::string flood(Player &p, long ms, uint8_t value) {
   long sent = 0, answers = 0;
   std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
-  s.quiet = true;
+  p.quiet = true;
   for (int64_t start = clockUs(), now = start; now - start < ms * 1000 && !stopSignal;
        now = clockUs()) {
     // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
     long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
-    long waiting = (long)s.line.pendingForProgram();
-    long n = std::min(due, s.paced ? 4 - waiting : waiting == 0 ? due : 0);
-    if (n > 0) s.line.toProgram(Bytes((size_t)n, value)), sent += n;
-    s.waitUntil(clockUs() + 2000);
+    long waiting = (long)p.line.pendingForProgram();
+    long n = std::min(due, p.paced ? 4 - waiting : waiting == 0 ? due : 0);
+    if (n > 0) p.line.toProgram(Bytes((size_t)n, value)), sent += n;
+    p.pause(2);
     perSecond[std::min(perSecond.size() - 1, (size_t)((clockUs() - start) / 1000000))] +=
-        (long)s.received.size();
-    answers += (long)s.received.size();
-    s.received.clear();
+        (long)p.received.size();
+    answers += (long)p.received.size();
+    p.received.clear();
   }
-  s.quiet = false;
+  p.quiet = false;
   std::string line =
       format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent, value,
              ms, answers);
   for (size_t i = 0; i + 1 < perSecond.size(); i++) line += format(" %ld", perSecond[i]);
-  s.out.line(line, true);
+  p.out.line(line, true);
   return "";
 }
 
-std::string text(Simulator &s, const std::string &chars) {
+// A character no key types, named whole: a UTF-8 character as it is, any
+// other byte by its value; "" when every one has its key.
+std::string untypable(const std::string &text) {
+  for (size_t i = 0; i < text.size(); i++) {
+    unsigned char c = (unsigned char)text[i];
+    if (keyForChar((char)c)) continue;
+    size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
+    bool whole = length > 1 && i + length <= text.size();
+    for (size_t k = 1; whole && k < length; k++)
+      whole = ((unsigned char)text[i + k] & 0xC0) == 0x80;
+    return whole || std::isprint(c) ? "no key types '" + text.substr(i, whole ? length : 1) + "'"
+                                    : format("no key types the byte 0x%02X", c);
+  }
+  return "";
+}
+
+std::string typeText(Player &p, const std::string &chars) {
   std::string why;
   for (size_t i = 0; i < chars.size() && why.empty(); i++) {
     if (!keyForChar(chars[i])->shifted) {
-      why = s.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
+      why = p.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
       continue;
     }
     // A flag request sets all eight bits: Shift goes on over the flags as
     // they are (Num Lock and Insert left as they were), and they are put
     // back after the characters that need it.
     int flags;
-    if (!(why = s.readFlags(&flags)).empty()) return why;
-    s.setFlags(flags | 0x03);
+    if (!(why = p.readFlags(&flags)).empty()) return why;
+    p.setFlags(flags | 0x03);
     for (; i < chars.size() && keyForChar(chars[i])->shifted && why.empty(); i++)
-      why = s.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
-    s.setFlags(flags);
+      why = p.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
+    p.setFlags(flags);
     i--;
   }
   return why;
@@ -263,9 +329,9 @@ std::string text(Simulator &s, const std::string &chars) {
 // SIGTERM, then SIGKILL once the shell has gone or a grace has passed, and
 // only then is the shell reaped: until it is, its pid (the group's id) can
 // belong to no other process, so no signal reaches a stranger.
-std::string runShell(Simulator &s, const std::string &command) {
+std::string runShell(Player &p, const std::string &command) {
   const int64_t GRACE_US = 300000;
-  s.out.write();
+  p.out.write();
   pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
@@ -282,7 +348,7 @@ std::string runShell(Simulator &s, const std::string &command) {
     siginfo_t info = {};
     return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
   };
-  bool done = s.waitUntil(INT64_MAX, ended);
+  bool done = p.waitUntil(INT64_MAX, ended);
   if (!done) {
     kill(-pid, SIGTERM);
     for (int64_t until = clockUs() + GRACE_US; !ended() && clockUs() < until;) usleep(10000);
@@ -295,96 +361,103 @@ std::string runShell(Simulator &s, const std::string &command) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
 }
 
-// What a step's argument may be.
-enum class Syntax {
-  NONE,
-  OPTIONAL_MS,
-  KEY,
-  TEXT,
-  HEX,
-  HEXES,
-  COUNT_OPTIONAL_MS,
-  MS,
-  COUNT,
-  MS_HEX,
-  ANY
-};
-
-// Each step: its word, its argument's syntax and as --help shows it, and what it does.
-const struct {
+// Each step: its word, its argument's syntax and as --help shows it, what it
+// does, and what does it (why it failed, or "").
+using Handler = std::string (*)(Player &, const Args &);
+const struct Verb {
   std::string name;
   Syntax syntax;
-  std::string arguments, help;
+  std::string shown, help;
+  Handler run;
 } VERBS[] = {
     {"identify", Syntax::OPTIONAL_MS, "[MS]",
-     "send the identify request, wait for the identity (default 30 s)"},
+     "send the identify request, wait for the identity (default 30 s)",
+     [](Player &p, const Args &a) { return p.identify(a.text.empty() ? 30000 : a.n[0]); }},
     {"key", Syntax::KEY, "NAME|VK:SCAN",
-     "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC"},
+     "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC",
+     [](Player &p, const Args &a) { return p.keystroke(a.key, a.text); }},
     {"text", Syntax::TEXT, "STRING",
-     "type the characters, Shift held where they need it, locks left alone"},
-    {"mods", Syntax::HEX, "HEX", "set the lock and modifier keys to this flags byte"},
-    {"query", Syntax::NONE, "", "ask for the flags byte (with an identify, to tell the answer)"},
-    {"expect-flags", Syntax::HEX, "HEX", "ask for the flags byte; fail unless it is HEX"},
-    {"expect", Syntax::HEXES, "HEX...", "wait for the program to send this message; fail if not"},
-    {"expect-fcs", Syntax::COUNT_OPTIONAL_MS, "N [MS]",
-     "fail unless N FCs came since the last check (first to last at least MS)"},
-    {"expect-no-loss", Syntax::NONE, "", "fail unless every keystroke sent got its FC"},
-    {"save-counts", Syntax::ANY, "FILE", "write the keystrokes sent and FCs received to FILE"},
-    {"raw", Syntax::HEXES, "HEX...", "send bytes exactly as given"},
-    {"listen", Syntax::MS, "MS", "print what the program sends for MS milliseconds"},
-    {"sleep", Syntax::MS, "MS", "wait (printing what arrives meanwhile)"},
-    {"latency", Syntax::COUNT, "N", "N keystrokes at random moments; print write-to-FC times"},
-    {"soak", Syntax::COUNT, "SECONDS", "mixed traffic at a device's pace; print what was lost"},
-    {"flood", Syntax::MS_HEX, "MS HEX",
-     "send one byte at 9600 baud's line rate; count the answers"},
-    {"run", Syntax::ANY, "SHELL-COMMAND", "run a command on this machine and wait for it"},
+     "type the characters, Shift held where they need it, locks left alone",
+     [](Player &p, const Args &a) { return typeText(p, a.text); }},
+    {"mods", Syntax::HEX, "HEX", "set the lock and modifier keys to this flags byte",
+     [](Player &p, const Args &a) { return p.setFlags(a.bytes[0]), std::string(); }},
+    {"query", Syntax::NONE, "", "ask for the flags byte (with an identify, to tell the answer)",
+     [](Player &p, const Args &) {
+       int flags;
+       return p.readFlags(&flags);
+     }},
+    {"expect-flags", Syntax::HEX, "HEX", "ask for the flags byte; fail unless it is HEX",
+     [](Player &p, const Args &a) {
+       int flags;
+       std::string why = p.readFlags(&flags);
+       return !why.empty() || flags == a.bytes[0]
+                  ? why
+                  : format("flags are 0x%02X, expected 0x%02X", flags, a.bytes[0]);
+     }},
+    {"expect", Syntax::HEXES, "HEX...", "wait for the program to send this message; fail if not",
+     [](Player &p, const Args &a) {
+       // The program's messages until one is exactly these bytes; the others are passed over.
+       std::vector<Message> seen;
+       std::string sent;
+       if (p.await([&](const Message &m) { return m.bytes == a.bytes; }, p.timeoutMs, &seen))
+         return sent;
+       for (const Message &m : seen) sent += (sent.empty() ? "" : ", ") + hex(m.bytes);
+       return format("expected %s within %ld ms; the program sent %s", hex(a.bytes).c_str(),
+                     p.timeoutMs, sent.empty() ? "nothing" : sent.c_str());
+     }},
+    {"expect-fcs", Syntax::N_OPTIONAL_MS, "N [MS]",
+     "fail unless N FCs came since the last check (first to last at least MS)",
+     [](Player &p, const Args &a) {
+       p.line.turn(0);
+       long came = p.fcsSinceCheck;
+       double spread = came == 0 ? 0 : p.lastFcMs - p.firstFcMs;
+       p.fcsSinceCheck = 0;
+       if (came != a.n[0]) return format("expected %ld FCs, %ld came", a.n[0], came);
+       return spread >= (double)a.n[1] ? ""
+                                       : format(
+                                             "%ld FCs came within %.0f ms, expected at least "
+                                             "%ld ms apart",
+                                             came, spread, a.n[1]);
+     }},
+    {"expect-no-loss", Syntax::NONE, "", "fail unless every keystroke sent got its FC",
+     [](Player &p, const Args &) {
+       return p.keysSent == p.keysAcked
+                  ? ""
+                  : format("%ld of %ld keystrokes got no FC", p.keysSent - p.keysAcked, p.keysSent);
+     }},
+    {"save-counts", Syntax::ANY, "FILE", "write the keystrokes sent and FCs received to FILE",
+     [](Player &p, const Args &a) {
+       std::string counts =
+           format("keystrokes %ld\nacknowledged %ld\nfcs %ld\n", p.keysSent, p.keysAcked, p.fcs);
+       int fd = open(a.text.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+       bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
+       return (fd < 0 || close(fd) == 0) && ok
+                  ? ""
+                  : "cannot write " + a.text + ": " + std::strerror(errno);
+     }},
+    {"raw", Syntax::HEXES, "HEX...", "send bytes exactly as given",
+     [](Player &p, const Args &a) { return p.send(a.bytes, "raw"), std::string(); }},
+    {"listen", Syntax::MS, "MS", "print what the program sends for MS milliseconds",
+     [](Player &p, const Args &a) { return p.pause(a.n[0]), std::string(); }},
+    {"sleep", Syntax::MS, "MS", "wait (printing what arrives meanwhile)",
+     [](Player &p, const Args &a) { return p.pause(a.n[0]), std::string(); }},
+    {"latency", Syntax::COUNT, "N", "N keystrokes at random moments; print write-to-FC times",
+     [](Player &p, const Args &a) { return latency(p, a.n[0]); }},
+    {"soak", Syntax::COUNT, "SECONDS", "mixed traffic at a device's pace; print what was lost",
+     [](Player &p, const Args &a) { return soak(p, a.n[0]); }},
+    {"flood", Syntax::MS_HEX, "MS HEX", "send one byte at 9600 baud's line rate; count the answers",
+     [](Player &p, const Args &a) { return flood(p, a.n[0], a.bytes[0]); }},
+    {"run", Syntax::ANY, "SHELL-COMMAND", "run a command on this machine and wait for it",
+     [](Player &p, const Args &a) { return runShell(p, a.text); }},
     {"wait-file", Syntax::ANY, "PATH",
-     "wait (up to 10 min) until PATH exists, printing what arrives"},
+     "wait (up to 10 min) until PATH exists, printing what arrives",
+     [](Player &p, const Args &a) {
+       return p.waitUntil(clockUs() + 600000000LL,
+                          [&] { return access(a.text.c_str(), F_OK) == 0; })
+                  ? ""
+                  : "no file " + a.text + " within 10 min";
+     }},
 };
-
-// Whether the argument has the syntax: a loop over it, never a recursion,
-// so that a step of any length is checked in its length's time.
-bool fits(Syntax syntax, const std::string &arg) {
-  std::vector<std::string> w;
-  std::istringstream words(arg);
-  for (std::string word; words >> word;) w.push_back(word);
-  auto ms = [](const std::string &t, long least = 0) {
-    long v;
-    return parseWhole(t, least, 99999999, &v);
-  };
-  Bytes bytes;
-  switch (syntax) {
-    case Syntax::NONE: return arg.empty();
-    case Syntax::OPTIONAL_MS: return arg.empty() || ms(arg);
-    case Syntax::KEY: return keyNamed(arg).has_value();
-    case Syntax::TEXT:
-    case Syntax::ANY: return !arg.empty();
-    case Syntax::HEX: return w.size() == 1 && parseHexBytes(arg, &bytes);
-    case Syntax::HEXES: return parseHexBytes(arg, &bytes);
-    case Syntax::COUNT_OPTIONAL_MS:
-      return (w.size() == 1 || w.size() == 2) && ms(w[0]) && ms(w.back());
-    case Syntax::MS: return ms(arg);
-    case Syntax::COUNT: return ms(arg, 1);
-    case Syntax::MS_HEX: return w.size() == 2 && ms(w[0], 1) && parseHexBytes(w[1], &bytes);
-  }
-  return false;
-}
-
-// A character no key types, named whole: a UTF-8 character as it is, any
-// other byte by its value.
-std::string untypable(const std::string &text) {
-  for (size_t i = 0; i < text.size(); i++) {
-    unsigned char c = (unsigned char)text[i];
-    if (keyForChar((char)c)) continue;
-    size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
-    bool whole = length > 1 && i + length <= text.size();
-    for (size_t k = 1; whole && k < length; k++)
-      whole = ((unsigned char)text[i + k] & 0xC0) == 0x80;
-    return whole || std::isprint(c) ? "no key types '" + text.substr(i, whole ? length : 1) + "'"
-                                    : format("no key types the byte 0x%02X", c);
-  }
-  return "";
-}
 
 // A step as an error quotes it: whole when short, else its start and its length.
 std::string quoted(const std::string &line) {
@@ -394,64 +467,9 @@ std::string quoted(const std::string &line) {
   return format("'%s...' (%zu characters)", line.substr(0, cut).c_str(), line.size());
 }
 
-// Runs a step that has been checked; returns why it failed, or "".
-std::string run(Simulator &s, const std::string &name, const std::string &arg) {
-  long a = 0, b = 0;
-  std::istringstream(arg) >> a >> b;
-  Bytes bytes;
-  parseHexBytes(arg, &bytes);
-  int flags = 0;
-  std::string why;
-  if (name == "identify") return s.identify(arg.empty() ? 30000 : a);
-  if (name == "key") return s.keystroke(*keyNamed(arg), arg);
-  if (name == "text") return text(s, arg);
-  if (name == "mods") s.setFlags(bytes[0]);
-  if (name == "query" || name == "expect-flags") why = s.readFlags(&flags);
-  if (name == "expect-flags" && why.empty() && flags != bytes[0])
-    why = format("flags are 0x%02X, expected 0x%02X", flags, bytes[0]);
-  if (name == "expect") {
-    // The program's messages until one is exactly these bytes; the others are passed over.
-    std::vector<Message> seen;
-    if (s.await([&](const Message &m) { return m.bytes == bytes; }, s.timeoutMs, &seen)) return "";
-    for (const Message &m : seen) why += (why.empty() ? "" : ", ") + hex(m.bytes);
-    why = format("expected %s within %ld ms; the program sent %s", hex(bytes).c_str(), s.timeoutMs,
-                 why.empty() ? "nothing" : why.c_str());
-  }
-  if (name == "expect-fcs") {
-    s.line.turn(0);
-    long came = s.fcsSinceCheck;
-    double spread = came == 0 ? 0 : s.lastFcMs - s.firstFcMs;
-    s.fcsSinceCheck = 0;
-    if (came != a) return format("expected %ld FCs, %ld came", a, came);
-    if (spread < (double)b)
-      why = format("%ld FCs came within %.0f ms, expected at least %ld ms apart", a, spread, b);
-  }
-  if (name == "expect-no-loss" && s.keysSent > s.keysAcked)
-    why = format("%d of %d keystrokes got no FC", s.keysSent - s.keysAcked, s.keysSent);
-  if (name == "save-counts") {
-    std::string counts =
-        format("keystrokes %d\nacknowledged %d\nfcs %ld\n", s.keysSent, s.keysAcked, s.fcs);
-    int fd = open(arg.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
-    if ((fd >= 0 && close(fd) != 0) || !ok)
-      why = "cannot write " + arg + ": " + std::strerror(errno);
-  }
-  if (name == "raw") s.send(bytes, "raw");
-  if (name == "listen" || name == "sleep") s.waitUntil(clockUs() + a * 1000);
-  if (name == "latency") return latency(s, a);
-  if (name == "soak") return soak(s, a);
-  if (name == "flood" && parseHexBytes(arg.substr(arg.rfind(' ') + 1), &bytes))
-    return flood(s, a, bytes[0]);
-  if (name == "run") return runShell(s, arg);
-  if (name == "wait-file" &&
-      !s.waitUntil(clockUs() + 600000000LL, [&] { return access(arg.c_str(), F_OK) == 0; }))
-    why = "no file " + arg + " within 10 min";
-  return why;
-}
-
-// Checks a step and, with a simulator, runs it. A bad step is a usage error,
-// a failed one a failure; a comment or an empty line does nothing.
-Outcome step(Simulator *s, const std::string &line) {
+// Reads a step and, with a player, runs it. A bad step is a usage error, a
+// failed one a failure; a comment or an empty line does nothing.
+Outcome step(Player *p, const std::string &line) {
   std::istringstream words(line);
   std::string name, arg, why;
   words >> name;
@@ -462,18 +480,19 @@ Outcome step(Simulator *s, const std::string &line) {
   auto verb =
       std::find_if(std::begin(VERBS), std::end(VERBS), [&](auto &v) { return v.name == name; });
   if (verb == std::end(VERBS)) return usage(quoted(line) + ": unknown command '" + name + "'");
-  if (name == "text") why = untypable(arg);
-  if (why.empty() && !fits(verb->syntax, arg))
-    why = name + " takes " + (verb->arguments.empty() ? "no argument" : verb->arguments);
+  Args args;
+  if (verb->syntax == Syntax::TEXT) why = untypable(arg);
+  if (why.empty() && !readArgs(verb->syntax, arg, &args))
+    why = name + " takes " + (verb->shown.empty() ? "no argument" : verb->shown);
   if (!why.empty()) return usage(quoted(line) + ": " + why);
-  if (!s) return Outcome();
-  why = run(*s, name, arg);
+  if (!p) return Outcome();
+  why = verb->run(*p, args);
   if (stopSignal) why = format("stopped (%s) during ", strsignal(stopSignal)) + quoted(line);
   return why.empty() ? Outcome() : failure(why);
 }
 
 // The next line of standard input, waited for in the loop; false at its end.
-bool nextLine(Simulator &s, std::string *line) {
+bool nextLine(Player &p, std::string *line) {
   static std::string buffer;
   static bool ended = false;
   for (;;) {
@@ -483,9 +502,9 @@ bool nextLine(Simulator &s, std::string *line) {
       buffer.erase(0, end == std::string::npos ? end : end + 1);
       return true;
     }
-    pollfd p = {STDIN_FILENO, POLLIN, 0};
-    if (ended || !s.waitUntil(
-                     INT64_MAX, [&] { return poll(&p, 1, 0) > 0; }, STDIN_FILENO))
+    pollfd in = {STDIN_FILENO, POLLIN, 0};
+    if (ended || !p.waitUntil(
+                     INT64_MAX, [&] { return poll(&in, 1, 0) > 0; }, STDIN_FILENO))
       return false;
     char chunk[4096];
     ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
@@ -497,8 +516,8 @@ bool nextLine(Simulator &s, std::string *line) {
 
 std::string stepHelp() {
   std::string help;
-  for (const auto &v : VERBS)
-    help += format("  %-21s%s\n", (v.name + (v.arguments.empty() ? "" : " ") + v.arguments).c_str(),
+  for (const Verb &v : VERBS)
+    help += format("  %-21s%s\n", (v.name + (v.shown.empty() ? "" : " ") + v.shown).c_str(),
                    v.help.c_str());
   return help;
 }
@@ -514,18 +533,18 @@ Outcome runScript(const Options &o) {
     ProgramPort port;
     std::string why;
     if (!port.make(o.link, false, &why)) return usage(why);
-    Simulator s(port, out, o.lineRate, o.timeoutMs);
+    Player p(port, out, o.lineRate, o.timeoutMs);
     out.line("device: " + o.link + " -> " + port.slave + (o.lineRate ? " (paced as 9600 8O1)" : ""),
              true);
     for (size_t i = 0; i < o.steps.size() && result.code == EXIT_PASSED; i++)
-      result = step(&s, o.steps[i]);
-    for (std::string line; o.fromStdin && result.code == EXIT_PASSED && nextLine(s, &line);) {
-      result = step(&s, line);
+      result = step(&p, o.steps[i]);
+    for (std::string line; o.fromStdin && result.code == EXIT_PASSED && nextLine(p, &line);) {
+      result = step(&p, line);
       if (result.code == EXIT_PASSED) out.line("step done: " + line, true);
     }
     if (result.code == EXIT_PASSED && stopSignal)
       result = failure(format("stopped (%s) waiting for a step", strsignal(stopSignal)));
-    if (result.code == EXIT_PASSED && !(why = s.drain()).empty()) result = failure(why);
+    if (result.code == EXIT_PASSED && !(why = p.drain()).empty()) result = failure(why);
   }  // the link goes before the wait for standard output
   return out.finish(result);
 }
