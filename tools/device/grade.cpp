@@ -85,7 +85,8 @@ struct Input {
 };
 }  // namespace
 
-Outcome runGrade(const std::string &file) {
+Outcome runGrade(const Options &o) {
+  const std::string &file = o.file;
   std::vector<Entry> entries;
   int64_t lastUs[3] = {0, 0, 0};
   std::string why, refused, note;

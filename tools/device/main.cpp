@@ -80,32 +80,40 @@ bool samePath(const std::string &a, const std::string &b) {
          std::filesystem::absolute(b, error).lexically_normal();
 }
 
+// Each mode: the word that names it (none for script mode), its name in
+// messages, its options, and what runs it.
+const struct ModeKind {
+  Mode mode;
+  std::string word, name, options;
+  Outcome (*run)(const Options &);
+} MODES[] = {
+    {Mode::Script, "", "script mode", " --link --timeout --line-rate - ", runScript},
+    {Mode::Tap, "tap", "tap", " --port --link --log --record --seconds --line-rate ", runTap},
+    {Mode::Conform, "conform", "conform", " --port --log --record --seconds ", runConform},
+    {Mode::Grade, "grade", "grade", " ", runGrade},
+};
+
 Outcome parse(const std::vector<std::string> &args, Options *o) {
-  size_t i = 0;
-  if (!args.empty() && (args[0] == "tap" || args[0] == "conform" || args[0] == "grade"))
-    o->mode = args[i++];
-  const std::string allowed = o->mode == "tap"
-                                  ? " --port --link --log --record --seconds --line-rate "
-                              : o->mode == "conform" ? " --port --log --record --seconds "
-                              : o->mode == "grade"   ? " "
-                                                     : " --link --timeout --line-rate - ";
-  while (i < args.size()) {
+  const ModeKind *mode = &MODES[0];
+  for (const ModeKind &m : MODES)
+    if (!args.empty() && !m.word.empty() && args[0] == m.word) mode = &m;
+  o->mode = mode->mode;
+  // A first word that is no mode makes a script, and its options are script mode's.
+  bool noMode = o->mode == Mode::Script && !args.empty() && !args[0].empty() && args[0][0] != '-';
+  for (size_t i = mode->word.empty() ? 0 : 1; i < args.size();) {
     const std::string a = args[i++];
     if (a.empty() || a[0] != '-') {
-      if (o->mode.empty())
-        o->steps.push_back(a);
-      else if (o->mode == "grade" && o->file.empty())
+      if (o->mode == Mode::Script) o->steps.push_back(a);
+      if (o->mode == Mode::Grade && o->file.empty())
         o->file = a;
-      else
-        return usage(o->mode == "grade" ? "grade takes one FILE, not also " + a
-                                        : o->mode + " takes no argument " + a);
+      else if (o->mode != Mode::Script)
+        return usage(o->mode == Mode::Grade ? "grade takes one FILE, not also " + a
+                                            : mode->name + " takes no argument " + a);
       continue;
     }
-    // A word first that is no mode makes a script, and its options are script mode's.
-    bool notMode = o->mode.empty() && !args[0].empty() && args[0][0] != '-';
-    if (allowed.find(" " + a + " ") == std::string::npos)
-      return usage((notMode ? args[0] + " is not a mode; " : "") +
-                   (o->mode.empty() ? "script mode" : o->mode) + " has no option " + a);
+    if (mode->options.find(" " + a + " ") == std::string::npos)
+      return usage((noMode ? args[0] + " is not a mode; " : "") + mode->name + " has no option " +
+                   a);
     if (a == "--line-rate" || a == "-") {
       (a == "-" ? o->fromStdin : o->lineRate) = true;
       continue;
@@ -118,24 +126,22 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
       return usage(format("%s %s: not a whole number of %s from 1 to %ld", a.c_str(), v.c_str(),
                           seconds ? "seconds" : "milliseconds",
                           seconds ? MOST_SECONDS : MOST_TIMEOUT_MS));
-    if (a == "--link") o->link = v;
-    if (a == "--port") o->port = v;
-    if (a == "--log") o->log = v;
-    if (a == "--record") o->record = v;
+    if (!seconds && a != "--timeout")
+      (a == "--link" ? o->link : a == "--port" ? o->port : a == "--log" ? o->log : o->record) = v;
   }
-  if (o->mode == "conform" && o->seconds == 0) o->seconds = 60;
-  if (o->mode == "grade" && o->file.empty())
+  bool needsPort = o->mode == Mode::Tap || o->mode == Mode::Conform;
+  if (o->mode == Mode::Conform && o->seconds == 0) o->seconds = 60;
+  if (o->mode == Mode::Grade && o->file.empty())
     return usage("grade needs a FILE (a record made with --record)");
-  if ((o->mode == "tap" || o->mode == "conform") && o->port.empty())
-    return usage(o->mode + " needs --port DEVICE");
-  if (o->mode == "tap" && o->link.empty()) return usage("tap needs --link PATH");
-  if (o->mode == "tap" && samePath(o->link, o->port))
+  if (needsPort && o->port.empty()) return usage(mode->name + " needs --port DEVICE");
+  if (o->mode != Mode::Conform && o->mode != Mode::Grade && o->link.empty())
+    return usage(mode->name + " needs --link PATH");
+  if (o->mode == Mode::Tap && samePath(o->link, o->port))
     return usage("--port and --link name one path");
   if (!o->link.empty() && !o->log.empty() && samePath(o->log, o->link))
     return usage("--log names the --link: the log needs a file of its own");
   if (!o->link.empty() && !o->record.empty() && samePath(o->record, o->link))
     return usage("--record names the --link: the record needs a file of its own");
-  if (o->mode.empty() && o->link.empty()) return usage("the simulator needs --link PATH");
   return Outcome();
 }
 }  // namespace
@@ -152,11 +158,7 @@ int main(int argc, char **argv) {
     if (a == "-h" || a == "--help") return printUsage(), EXIT_PASSED;
   Options o;
   Outcome result = parse(args, &o);
-  if (result.code == EXIT_PASSED)
-    result = o.mode == "tap"       ? runTap(o)
-             : o.mode == "conform" ? runConform(o)
-             : o.mode == "grade"   ? runGrade(o.file)
-                                   : runScript(o);
+  if (result.code == EXIT_PASSED) result = MODES[(int)o.mode].run(o);
   std::string words;
   for (size_t at = 0; at < result.why.size();) {
     size_t end = std::min(result.why.find('\n', at), result.why.size());

@@ -7,8 +7,12 @@
 
 namespace device {
 
+// Script mode (the device played against the program), the tap, the
+// conformance run, and grading a record again.
+enum class Mode { Script, Tap, Conform, Grade };
+
 struct Options {
-  std::string mode;  // "" (script), "tap", "conform" or "grade"
+  Mode mode = Mode::Script;
   std::string link, port, log, record, file;
   long timeoutMs = 3000, seconds = 0;
   bool lineRate = false, fromStdin = false;
@@ -18,7 +22,7 @@ struct Options {
 Outcome runScript(const Options &o);
 Outcome runTap(const Options &o);
 Outcome runConform(const Options &o);
-Outcome runGrade(const std::string &file);
+Outcome runGrade(const Options &o);
 
 // The script's steps, a line each, as --help shows them.
 std::string stepHelp();
