@@ -26,12 +26,21 @@ namespace {
 const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
 const size_t MOST_RECEIVED = 4096;    // messages kept for a wait to pass over
 
+// A step's argument, read by its syntax: its numbers in order, its bytes,
+// its key, and the argument as written.
+struct Args {
+  long n[2] = {0, -1};
+  Bytes bytes;
+  Key key = F13;
+  std::string text;
+};
+
 // The played device's end of the line: the program's COM port (a fresh pty),
 // the bytes sent to it (at 9600 8O1's pace with --line-rate), and its
 // answers, read (at the same pace), decoded and printed a line a message.
 // Every wait runs the tool's loop, which also keeps standard output moving
-// and ends when a signal asks the run to stop. Its actions return why they
-// failed, or "".
+// and ends when a signal asks the run to stop. Each action, a step's among
+// them, returns why it failed, or "".
 struct Player {
   Transcript &out;
   ProgramPort &port;
@@ -43,6 +52,7 @@ struct Player {
   // first and the last came (ms); the keystrokes sent and acknowledged.
   long fcs = 0, fcsSinceCheck = 0, keysSent = 0, keysAcked = 0;
   double firstFcMs = 0, lastFcMs = 0;
+  int flags = 0;  // as the last query found them
   Decoder decoder;
   int64_t startUs = clockUs();
 
@@ -54,10 +64,8 @@ struct Player {
         auto m = decoder.feed(byte);
         if (!m) continue;
         say("<-", m->bytes, describe(*m, false));
-        if (m->command == KEY_DONE) {
-          fcs++, lastFcMs = (double)(clockUs() - startUs) / 1000;
-          if (fcsSinceCheck++ == 0) firstFcMs = lastFcMs;
-        }
+        if (m->command == KEY_DONE) fcs++, lastFcMs = (double)(clockUs() - startUs) / 1000;
+        if (m->command == KEY_DONE && fcsSinceCheck++ == 0) firstFcMs = lastFcMs;
         if (received.size() == MOST_RECEIVED) received.pop_front();
         received.push_back(*m);
       }
@@ -86,6 +94,11 @@ struct Player {
     say("->", bytes, what);
   }
 
+  // What came so far answers nothing sent after this.
+  void forget() {
+    line.turn(0);
+    received.clear();
+  }
   // Waits for the first message `wanted` picks, passing over those before
   // it; `seen`: the messages taken, the one waited for last.
   bool await(const std::function<bool(const Message &)> &wanted, long ms,
@@ -96,19 +109,14 @@ struct Player {
       return !seen->empty() && wanted(seen->back());
     });
   }
-  // What came so far answers nothing sent after this.
-  void forget() {
-    line.turn(0);
-    received.clear();
-  }
   static std::function<bool(const Message &)> is(int command) {
     return [command](const Message &m) { return m.command == command; };
   }
 
   std::string identify(long ms) {
+    std::vector<Message> seen;
     forget();
     send(encode(IDENTIFY, false), "identify");
-    std::vector<Message> seen;
     if (!await(is(IDENTITY), ms, &seen)) return "no identity reply";
     const Message &reply = seen.back();
     if (reply.data1 == IDENTITY_DATA1 && reply.data2 == IDENTITY_DATA2) return "";
@@ -122,12 +130,11 @@ struct Player {
     send(encode(KEY_STROKE, true, key.scan, key.vk), "key " + label);
     keysSent++;
     if (!await(is(KEY_DONE), timeoutMs, &seen)) return "no FC for key " + label;
-    keysAcked++;
-    return "";
+    return keysAcked++, "";
   }
 
-  void setFlags(int flags) {
-    send(encode(MODIFIER_FLAGS, true, 0, flags), format("set flags 0x%02X", flags));
+  void setFlags(int to) {
+    send(encode(MODIFIER_FLAGS, true, 0, to), format("set flags 0x%02X", to));
   }
 
   // The program's key monitor may send the very bytes of a query's answer
@@ -136,7 +143,7 @@ struct Player {
   // between them (when they fall into two poll cycles) shows the flags as
   // they are after the answer, so the flags message right before the
   // identity serves as the answer.
-  std::string readFlags(int *flags) {
+  std::string readFlags() {
     std::vector<Message> seen;
     forget();
     send(encode(QUERY_FLAGS, false), "query flags");
@@ -144,8 +151,7 @@ struct Player {
     if (!await(is(IDENTITY), timeoutMs, &seen)) return "no answer to the query";
     if (seen.size() < 2 || seen[seen.size() - 2].command != MODIFIER_FLAGS)
       return "the identity came without the flags right before it";
-    *flags = seen[seen.size() - 2].data2;
-    return "";
+    return flags = seen[seen.size() - 2].data2, "";
   }
 
   // Waits until the program has taken every byte sent.
@@ -155,30 +161,208 @@ struct Player {
         "%zu bytes sent were never taken by the program: it did not read its port within %ld ms",
         line.pendingForProgram() + (size_t)port.unread(), timeoutMs);
   }
+
+  // The steps that are more than one action.
+  std::string expectFlags(const Args &a) {
+    std::string why = readFlags();
+    return !why.empty() || flags == a.bytes[0]
+               ? why
+               : format("flags are 0x%02X, expected 0x%02X", flags, a.bytes[0]);
+  }
+
+  // The program's messages until one is exactly these bytes; the others are passed over.
+  std::string expect(const Args &a) {
+    std::vector<Message> seen;
+    std::string sent;
+    if (await([&](const Message &m) { return m.bytes == a.bytes; }, timeoutMs, &seen)) return "";
+    for (const Message &m : seen) sent += (sent.empty() ? "" : ", ") + hex(m.bytes);
+    return format("expected %s within %ld ms; the program sent %s", hex(a.bytes).c_str(), timeoutMs,
+                  sent.empty() ? "nothing" : sent.c_str());
+  }
+
+  std::string expectFcs(const Args &a) {
+    line.turn(0);
+    long came = fcsSinceCheck;
+    double spread = came == 0 ? 0 : lastFcMs - firstFcMs;
+    fcsSinceCheck = 0;
+    if (came != a.n[0]) return format("expected %ld FCs, %ld came", a.n[0], came);
+    if (spread >= (double)a.n[1]) return "";
+    return format("%ld FCs came within %.0f ms, expected at least %ld ms apart", came, spread,
+                  a.n[1]);
+  }
+
+  std::string saveCounts(const Args &a) {
+    std::string counts =
+        format("keystrokes %ld\nacknowledged %ld\nfcs %ld\n", keysSent, keysAcked, fcs);
+    int fd = open(a.text.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
+    if ((fd < 0 || close(fd) == 0) && ok) return "";
+    return "cannot write " + a.text + ": " + std::strerror(errno);
+  }
+
+  // A character no key types, named whole: a UTF-8 character as it is, any
+  // other byte by its value; "" when every one has its key.
+  static std::string untypable(const std::string &text) {
+    for (size_t i = 0; i < text.size(); i++) {
+      unsigned char c = (unsigned char)text[i];
+      if (keyForChar((char)c)) continue;
+      size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
+      bool whole = length > 1 && i + length <= text.size();
+      for (size_t k = 1; whole && k < length; k++)
+        whole = ((unsigned char)text[i + k] & 0xC0) == 0x80;
+      return whole || std::isprint(c) ? "no key types '" + text.substr(i, whole ? length : 1) + "'"
+                                      : format("no key types the byte 0x%02X", c);
+    }
+    return "";
+  }
+
+  std::string typeText(const Args &a) {
+    const std::string &chars = a.text;
+    std::string why;
+    for (size_t i = 0; i < chars.size() && why.empty(); i++) {
+      if (!keyForChar(chars[i])->shifted) {
+        why = keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
+        continue;
+      }
+      // A flag request sets all eight bits: Shift goes on over the flags as
+      // they are (Num Lock and Insert left as they were), and they are put
+      // back after the characters that need it.
+      if (!(why = readFlags()).empty()) return why;
+      int before = flags;
+      setFlags(before | 0x03);
+      for (; i < chars.size() && keyForChar(chars[i])->shifted && why.empty(); i++)
+        why = keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
+      setFlags(before);
+      i--;
+    }
+    return why;
+  }
+
+  std::string latency(const Args &a) {
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> pauseMs(0, 400);
+    Latencies times;
+    for (long i = 0; i < a.n[0]; i++) {
+      pause(pauseMs(random));
+      int64_t written = clockUs();
+      // The host's raw clock, which Wine's QueryPerformanceCounter reads, so
+      // that a Windows program's times can be set against the device's.
+      timespec raw;
+      clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
+      out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
+      if (std::string why = keystroke(F13, "F13"); !why.empty()) return why;
+      times.add(clockUs() - written);
+    }
+    out.line(format("latency write->FC over %ld keystrokes: p50 %s, p99 %s, max %s", times.count(),
+                    times.percentile(0.50).c_str(), times.percentile(0.99).c_str(),
+                    times.largest().c_str()),
+             true);
+    return "";
+  }
+
+  // Mixed traffic at a device's pace: keystrokes that wait for their FC,
+  // queries, identify requests and Scroll Lock changes.
+  std::string soak(const Args &a) {
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> pauseMs(0, 300), pick(0, 9);
+    Latencies latencies;
+    int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0;
+    bool scrollLock = false;
+    quiet = true;
+    for (int64_t end = clockUs() + a.n[0] * 1000000; clockUs() < end && !stopSignal;) {
+      pause(pauseMs(random));
+      int choice = pick(random);
+      int64_t written = clockUs();
+      if (choice < 7 && ++keys && keystroke(F13, "F13").empty()) latencies.add(clockUs() - written);
+      if (choice == 7 && ++queries && readFlags().empty()) answered++;
+      if (choice == 8 && ++identifies && identify(timeoutMs).empty()) identities++;
+      if (choice == 9) requests++, setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
+    }
+    if (scrollLock) setFlags(0x00);
+    quiet = false;
+    out.line(format("soak: %ld s, %d keystrokes, %ld FC, %ld lost; FC latency p50 %s, p99 %s; "
+                    "%d queries, %d answered; %d identify, %d answered; %d flag requests",
+                    a.n[0], keys, latencies.count(), keys - latencies.count(),
+                    latencies.percentile(0.50).c_str(), latencies.percentile(0.99).c_str(), queries,
+                    answered, identifies, identities, requests),
+             true);
+    return "";
+  }
+
+  // One byte value, over and over, at 9600 8O1's rate, counting the answers.
+  std::string flood(const Args &a) {
+    long ms = a.n[0], sent = 0, answers = 0;
+    std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
+    quiet = true;
+    for (int64_t start = clockUs(), now = start; now - start < ms * 1000 && !stopSignal;
+         now = clockUs()) {
+      // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
+      long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
+      long waiting = (long)line.pendingForProgram();
+      long n = std::min(due, paced ? 4 - waiting : waiting == 0 ? due : 0);
+      if (n > 0) line.toProgram(Bytes((size_t)n, a.bytes[0])), sent += n;
+      pause(2);
+      perSecond[std::min(perSecond.size() - 1, (size_t)((clockUs() - start) / 1000000))] +=
+          (long)received.size();
+      answers += (long)received.size();
+      received.clear();
+    }
+    quiet = false;
+    std::string said =
+        format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent,
+               a.bytes[0], ms, answers);
+    for (size_t i = 0; i + 1 < perSecond.size(); i++) said += format(" %ld", perSecond[i]);
+    out.line(said, true);
+    return "";
+  }
+
+  // A shell command, waited for in the loop, so that what the program sends
+  // meanwhile is printed and a signal still ends the run. It runs in a process
+  // group of its own, its input from /dev/null. A signal ends the group:
+  // SIGTERM, then SIGKILL once the shell has gone or a grace has passed, and
+  // only then is the shell reaped: until it is, its pid (the group's id) can
+  // belong to no other process, so no signal reaches a stranger.
+  std::string runShell(const Args &a) {
+    const int64_t GRACE_US = 300000;
+    out.write();
+    pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      int null = open("/dev/null", O_RDONLY);
+      if (null > STDIN_FILENO) dup2(null, STDIN_FILENO), close(null);
+      std::signal(SIGPIPE, SIG_DFL);
+      std::signal(SIGXFSZ, SIG_DFL);
+      execl("/bin/sh", "sh", "-c", a.text.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+    if (pid < 0) return std::string("cannot run a shell: ") + std::strerror(errno);
+    setpgid(pid, pid);  // the group exists before anything signals it, whoever runs first
+    auto ended = [pid] {
+      siginfo_t info = {};
+      return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+             info.si_pid == pid;
+    };
+    bool done = waitUntil(INT64_MAX, ended);
+    if (!done) {
+      kill(-pid, SIGTERM);
+      for (int64_t until = clockUs() + GRACE_US; !ended() && clockUs() < until;) usleep(10000);
+      kill(-pid, SIGKILL);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!done) return "stopped";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + a.text;
+  }
+
+  std::string waitFile(const Args &a) {
+    if (waitUntil(clockUs() + 600000000LL, [&] { return access(a.text.c_str(), F_OK) == 0; }))
+      return "";
+    return "no file " + a.text + " within 10 min";
+  }
 };
 
-// A step's argument, read by its syntax: its numbers in order, its bytes,
-// its key, and the argument as written.
-struct Args {
-  long n[2] = {0, -1};
-  Bytes bytes;
-  Key key = F13;
-  std::string text;
-};
-
-enum class Syntax {
-  NONE,
-  OPTIONAL_MS,
-  KEY,
-  TEXT,
-  HEX,
-  HEXES,
-  N_OPTIONAL_MS,
-  MS,
-  COUNT,
-  MS_HEX,
-  ANY
-};
+enum class Syntax { NONE, MS_OPT, KEY, TEXT, HEX, HEXES, N_MS_OPT, MS, COUNT, MS_HEX, ANY };
 
 // Reads the argument by its syntax, in a loop over it and never a recursion,
 // so that a step of any length is read in its length's time.
@@ -192,233 +376,46 @@ bool readArgs(Syntax syntax, const std::string &arg, Args *a) {
   a->text = arg;
   switch (syntax) {
     case Syntax::NONE: return arg.empty();
-    case Syntax::OPTIONAL_MS: return arg.empty() || (w.size() == 1 && number(0, 0));
+    case Syntax::MS_OPT: return arg.empty() || (w.size() == 1 && number(0, 0));
     case Syntax::KEY: return keyNamed(arg) && (a->key = *keyNamed(arg), true);
-    case Syntax::TEXT:
-    case Syntax::ANY: return !arg.empty();
+    case Syntax::TEXT: return !arg.empty() && Player::untypable(arg).empty();
     case Syntax::HEX: return w.size() == 1 && parseHexBytes(arg, &a->bytes);
     case Syntax::HEXES: return parseHexBytes(arg, &a->bytes);
-    case Syntax::N_OPTIONAL_MS:
-      return w.size() <= 2 && number(0, 0) && (w.size() == 1 || number(1, 0));
+    case Syntax::N_MS_OPT: return w.size() <= 2 && number(0, 0) && (w.size() == 1 || number(1, 0));
     case Syntax::MS: return w.size() == 1 && number(0, 0);
     case Syntax::COUNT: return w.size() == 1 && number(0, 1);
     case Syntax::MS_HEX: return w.size() == 2 && number(0, 1) && parseHexBytes(w[1], &a->bytes);
+    case Syntax::ANY: return !arg.empty();
   }
   return false;
 }
 
-std::string latency(Player &p, long count) {
-  std::mt19937 random(12345);
-  std::uniform_int_distribution<int> pause(0, 400);
-  Latencies times;
-  for (long i = 0; i < count; i++) {
-    p.pause(pause(random));
-    int64_t written = clockUs();
-    // The host's raw clock, which Wine's QueryPerformanceCounter reads, so
-    // that a Windows program's times can be set against the device's.
-    timespec raw;
-    clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
-    p.out.line(format("write-time-us %lld", raw.tv_sec * 1000000LL + raw.tv_nsec / 1000), true);
-    std::string why = p.keystroke(F13, "F13");
-    if (!why.empty()) return why;
-    times.add(clockUs() - written);
-  }
-  p.out.line(format("latency write->FC over %ld keystrokes: p50 %s, p99 %s, max %s", times.count(),
-                    times.percentile(0.50).c_str(), times.percentile(0.99).c_str(),
-                    times.largest().c_str()),
-             true);
-  return "";
-}
-
-// Mixed traffic at a device's pace: keystrokes that wait for their FC,
-// queries, identify requests and Scroll Lock changes.
-std::string soak(Player &p, long seconds) {
-  std::mt19937 random(20261207);
-  std::uniform_int_distribution<int> pause(0, 300), pick(0, 9);
-  Latencies latencies;
-  int keys = 0, queries = 0, answered = 0, identifies = 0, identities = 0, requests = 0, flags;
-  bool scrollLock = false;
-  p.quiet = true;
-  for (int64_t end = clockUs() + seconds * 1000000; clockUs() < end && !stopSignal;) {
-    p.pause(pause(random));
-    int choice = pick(random);
-    int64_t written = clockUs();
-    if (choice < 7 && ++keys && p.keystroke(F13, "F13").empty()) latencies.add(clockUs() - written);
-    if (choice == 7 && ++queries && p.readFlags(&flags).empty()) answered++;
-    if (choice == 8 && ++identifies && p.identify(p.timeoutMs).empty()) identities++;
-    if (choice == 9) requests++, p.setFlags((scrollLock = !scrollLock) ? 0x10 : 0x00);
-  }
-  if (scrollLock) p.setFlags(0x00);
-  p.quiet = false;
-  p.out.line(format("soak: %ld s, %d keystrokes, %ld FC, %ld lost; FC latency p50 %s, p99 %s; "
-                    "%d queries, %d answered; %d identify, %d answered; %d flag requests",
-                    seconds, keys, latencies.count(), keys - latencies.count(),
-                    latencies.percentile(0.50).c_str(), latencies.percentile(0.99).c_str(), queries,
-                    answered, identifies, identities, requests),
-             true);
-  return "";
-}
-
-// One byte value, over and over, at 9600 8O1's rate, counting the answers.
-std::string flood(Player &p, long ms, uint8_t value) {
-  long sent = 0, answers = 0;
-  std::vector<long> perSecond((size_t)(ms / 1000 + 2), 0);
-  p.quiet = true;
-  for (int64_t start = clockUs(), now = start; now - start < ms * 1000 && !stopSignal;
-       now = clockUs()) {
-    // Unpaced, no more than the line takes at once; paced, a few bytes ahead of it.
-    long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
-    long waiting = (long)p.line.pendingForProgram();
-    long n = std::min(due, p.paced ? 4 - waiting : waiting == 0 ? due : 0);
-    if (n > 0) p.line.toProgram(Bytes((size_t)n, value)), sent += n;
-    p.pause(2);
-    perSecond[std::min(perSecond.size() - 1, (size_t)((clockUs() - start) / 1000000))] +=
-        (long)p.received.size();
-    answers += (long)p.received.size();
-    p.received.clear();
-  }
-  p.quiet = false;
-  std::string line =
-      format("flood: %ld bytes of 0x%02X in %ld ms, %ld answers; answers each second:", sent, value,
-             ms, answers);
-  for (size_t i = 0; i + 1 < perSecond.size(); i++) line += format(" %ld", perSecond[i]);
-  p.out.line(line, true);
-  return "";
-}
-
-// A character no key types, named whole: a UTF-8 character as it is, any
-// other byte by its value; "" when every one has its key.
-std::string untypable(const std::string &text) {
-  for (size_t i = 0; i < text.size(); i++) {
-    unsigned char c = (unsigned char)text[i];
-    if (keyForChar((char)c)) continue;
-    size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
-    bool whole = length > 1 && i + length <= text.size();
-    for (size_t k = 1; whole && k < length; k++)
-      whole = ((unsigned char)text[i + k] & 0xC0) == 0x80;
-    return whole || std::isprint(c) ? "no key types '" + text.substr(i, whole ? length : 1) + "'"
-                                    : format("no key types the byte 0x%02X", c);
-  }
-  return "";
-}
-
-std::string typeText(Player &p, const std::string &chars) {
-  std::string why;
-  for (size_t i = 0; i < chars.size() && why.empty(); i++) {
-    if (!keyForChar(chars[i])->shifted) {
-      why = p.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
-      continue;
-    }
-    // A flag request sets all eight bits: Shift goes on over the flags as
-    // they are (Num Lock and Insert left as they were), and they are put
-    // back after the characters that need it.
-    int flags;
-    if (!(why = p.readFlags(&flags)).empty()) return why;
-    p.setFlags(flags | 0x03);
-    for (; i < chars.size() && keyForChar(chars[i])->shifted && why.empty(); i++)
-      why = p.keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
-    p.setFlags(flags);
-    i--;
-  }
-  return why;
-}
-
-// A shell command, waited for in the loop, so that what the program sends
-// meanwhile is printed and a signal still ends the run. It runs in a process
-// group of its own, its input from /dev/null. A signal ends the group:
-// SIGTERM, then SIGKILL once the shell has gone or a grace has passed, and
-// only then is the shell reaped: until it is, its pid (the group's id) can
-// belong to no other process, so no signal reaches a stranger.
-std::string runShell(Player &p, const std::string &command) {
-  const int64_t GRACE_US = 300000;
-  p.out.write();
-  pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    int null = open("/dev/null", O_RDONLY);
-    if (null > STDIN_FILENO) dup2(null, STDIN_FILENO), close(null);
-    std::signal(SIGPIPE, SIG_DFL);
-    std::signal(SIGXFSZ, SIG_DFL);
-    execl("/bin/sh", "sh", "-c", command.c_str(), (char *)nullptr);
-    _exit(127);
-  }
-  if (pid < 0) return std::string("cannot run a shell: ") + std::strerror(errno);
-  setpgid(pid, pid);  // the group exists before anything signals it, whoever runs first
-  auto ended = [pid] {
-    siginfo_t info = {};
-    return waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-  };
-  bool done = p.waitUntil(INT64_MAX, ended);
-  if (!done) {
-    kill(-pid, SIGTERM);
-    for (int64_t until = clockUs() + GRACE_US; !ended() && clockUs() < until;) usleep(10000);
-    kill(-pid, SIGKILL);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!done) return "stopped";
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "command failed: " + command;
-}
-
 // Each step: its word, its argument's syntax and as --help shows it, what it
-// does, and what does it (why it failed, or "").
-using Handler = std::string (*)(Player &, const Args &);
+// does, and what does it.
 const struct Verb {
   std::string name;
   Syntax syntax;
   std::string shown, help;
-  Handler run;
+  std::function<std::string(Player &, const Args &)> run;
 } VERBS[] = {
-    {"identify", Syntax::OPTIONAL_MS, "[MS]",
+    {"identify", Syntax::MS_OPT, "[MS]",
      "send the identify request, wait for the identity (default 30 s)",
      [](Player &p, const Args &a) { return p.identify(a.text.empty() ? 30000 : a.n[0]); }},
     {"key", Syntax::KEY, "NAME|VK:SCAN",
      "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC",
      [](Player &p, const Args &a) { return p.keystroke(a.key, a.text); }},
     {"text", Syntax::TEXT, "STRING",
-     "type the characters, Shift held where they need it, locks left alone",
-     [](Player &p, const Args &a) { return typeText(p, a.text); }},
+     "type the characters, Shift held where they need it, locks left alone", &Player::typeText},
     {"mods", Syntax::HEX, "HEX", "set the lock and modifier keys to this flags byte",
-     [](Player &p, const Args &a) { return p.setFlags(a.bytes[0]), std::string(); }},
+     [](Player &p, const Args &a) { return p.setFlags(a.bytes[0]), ""; }},
     {"query", Syntax::NONE, "", "ask for the flags byte (with an identify, to tell the answer)",
-     [](Player &p, const Args &) {
-       int flags;
-       return p.readFlags(&flags);
-     }},
+     [](Player &p, const Args &) { return p.readFlags(); }},
     {"expect-flags", Syntax::HEX, "HEX", "ask for the flags byte; fail unless it is HEX",
-     [](Player &p, const Args &a) {
-       int flags;
-       std::string why = p.readFlags(&flags);
-       return !why.empty() || flags == a.bytes[0]
-                  ? why
-                  : format("flags are 0x%02X, expected 0x%02X", flags, a.bytes[0]);
-     }},
+     &Player::expectFlags},
     {"expect", Syntax::HEXES, "HEX...", "wait for the program to send this message; fail if not",
-     [](Player &p, const Args &a) {
-       // The program's messages until one is exactly these bytes; the others are passed over.
-       std::vector<Message> seen;
-       std::string sent;
-       if (p.await([&](const Message &m) { return m.bytes == a.bytes; }, p.timeoutMs, &seen))
-         return sent;
-       for (const Message &m : seen) sent += (sent.empty() ? "" : ", ") + hex(m.bytes);
-       return format("expected %s within %ld ms; the program sent %s", hex(a.bytes).c_str(),
-                     p.timeoutMs, sent.empty() ? "nothing" : sent.c_str());
-     }},
-    {"expect-fcs", Syntax::N_OPTIONAL_MS, "N [MS]",
-     "fail unless N FCs came since the last check (first to last at least MS)",
-     [](Player &p, const Args &a) {
-       p.line.turn(0);
-       long came = p.fcsSinceCheck;
-       double spread = came == 0 ? 0 : p.lastFcMs - p.firstFcMs;
-       p.fcsSinceCheck = 0;
-       if (came != a.n[0]) return format("expected %ld FCs, %ld came", a.n[0], came);
-       return spread >= (double)a.n[1] ? ""
-                                       : format(
-                                             "%ld FCs came within %.0f ms, expected at least "
-                                             "%ld ms apart",
-                                             came, spread, a.n[1]);
-     }},
+     &Player::expect},
+    {"expect-fcs", Syntax::N_MS_OPT, "N [MS]",
+     "fail unless N FCs came since the last check (first to last at least MS)", &Player::expectFcs},
     {"expect-no-loss", Syntax::NONE, "", "fail unless every keystroke sent got its FC",
      [](Player &p, const Args &) {
        return p.keysSent == p.keysAcked
@@ -426,37 +423,23 @@ const struct Verb {
                   : format("%ld of %ld keystrokes got no FC", p.keysSent - p.keysAcked, p.keysSent);
      }},
     {"save-counts", Syntax::ANY, "FILE", "write the keystrokes sent and FCs received to FILE",
-     [](Player &p, const Args &a) {
-       std::string counts =
-           format("keystrokes %ld\nacknowledged %ld\nfcs %ld\n", p.keysSent, p.keysAcked, p.fcs);
-       int fd = open(a.text.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-       bool ok = fd >= 0 && write(fd, counts.data(), counts.size()) == (ssize_t)counts.size();
-       return (fd < 0 || close(fd) == 0) && ok
-                  ? ""
-                  : "cannot write " + a.text + ": " + std::strerror(errno);
-     }},
+     &Player::saveCounts},
     {"raw", Syntax::HEXES, "HEX...", "send bytes exactly as given",
-     [](Player &p, const Args &a) { return p.send(a.bytes, "raw"), std::string(); }},
+     [](Player &p, const Args &a) { return p.send(a.bytes, "raw"), ""; }},
     {"listen", Syntax::MS, "MS", "print what the program sends for MS milliseconds",
-     [](Player &p, const Args &a) { return p.pause(a.n[0]), std::string(); }},
+     [](Player &p, const Args &a) { return p.pause(a.n[0]), ""; }},
     {"sleep", Syntax::MS, "MS", "wait (printing what arrives meanwhile)",
-     [](Player &p, const Args &a) { return p.pause(a.n[0]), std::string(); }},
+     [](Player &p, const Args &a) { return p.pause(a.n[0]), ""; }},
     {"latency", Syntax::COUNT, "N", "N keystrokes at random moments; print write-to-FC times",
-     [](Player &p, const Args &a) { return latency(p, a.n[0]); }},
+     &Player::latency},
     {"soak", Syntax::COUNT, "SECONDS", "mixed traffic at a device's pace; print what was lost",
-     [](Player &p, const Args &a) { return soak(p, a.n[0]); }},
+     &Player::soak},
     {"flood", Syntax::MS_HEX, "MS HEX", "send one byte at 9600 baud's line rate; count the answers",
-     [](Player &p, const Args &a) { return flood(p, a.n[0], a.bytes[0]); }},
+     &Player::flood},
     {"run", Syntax::ANY, "SHELL-COMMAND", "run a command on this machine and wait for it",
-     [](Player &p, const Args &a) { return runShell(p, a.text); }},
+     &Player::runShell},
     {"wait-file", Syntax::ANY, "PATH",
-     "wait (up to 10 min) until PATH exists, printing what arrives",
-     [](Player &p, const Args &a) {
-       return p.waitUntil(clockUs() + 600000000LL,
-                          [&] { return access(a.text.c_str(), F_OK) == 0; })
-                  ? ""
-                  : "no file " + a.text + " within 10 min";
-     }},
+     "wait (up to 10 min) until PATH exists, printing what arrives", &Player::waitFile},
 };
 
 // A step as an error quotes it: whole when short, else its start and its length.
@@ -481,10 +464,12 @@ Outcome step(Player *p, const std::string &line) {
       std::find_if(std::begin(VERBS), std::end(VERBS), [&](auto &v) { return v.name == name; });
   if (verb == std::end(VERBS)) return usage(quoted(line) + ": unknown command '" + name + "'");
   Args args;
-  if (verb->syntax == Syntax::TEXT) why = untypable(arg);
-  if (why.empty() && !readArgs(verb->syntax, arg, &args))
-    why = name + " takes " + (verb->shown.empty() ? "no argument" : verb->shown);
-  if (!why.empty()) return usage(quoted(line) + ": " + why);
+  std::string untypable = verb->syntax == Syntax::TEXT ? Player::untypable(arg) : "";
+  if (!readArgs(verb->syntax, arg, &args))
+    return usage(quoted(line) + ": " +
+                 (untypable.empty()
+                      ? name + " takes " + (verb->shown.empty() ? "no argument" : verb->shown)
+                      : untypable));
   if (!p) return Outcome();
   why = verb->run(*p, args);
   if (stopSignal) why = format("stopped (%s) during ", strsignal(stopSignal)) + quoted(line);
@@ -507,7 +492,7 @@ bool nextLine(Player &p, std::string *line) {
                      INT64_MAX, [&] { return poll(&in, 1, 0) > 0; }, STDIN_FILENO))
       return false;
     char chunk[4096];
-    ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (n > 0) buffer.append(chunk, (size_t)n);
     ended = n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN);
   }
@@ -523,10 +508,8 @@ std::string stepHelp() {
 }
 
 Outcome runScript(const Options &o) {
-  for (const std::string &line : o.steps) {
-    Outcome checked = step(nullptr, line);
-    if (checked.code != EXIT_PASSED) return checked;
-  }
+  for (const std::string &line : o.steps)
+    if (Outcome checked = step(nullptr, line); checked.code != EXIT_PASSED) return checked;
   Transcript out;
   Outcome result;
   {

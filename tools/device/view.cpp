@@ -55,13 +55,8 @@ void View::lineError(bool isBreak, uint8_t byte, int64_t us) {
                                byte));
   if (judge_) judge_->sighting(error);
   out_.line(transcriptLine(us, "!!", "", "warning " + said(error)));
-  out_.record({us,
-               isBreak ? Event::Break : Event::ParityError,
-               "device",
-               {byte},
-               {},
-               error.evidence,
-               {said(error)}});
+  out_.record(Entry(us, isBreak ? Event::Break : Event::ParityError, "device", {byte}, {},
+                    error.evidence, {said(error)}));
 }
 
 void View::lost(Side from, const Bytes &bytes, int64_t us, const std::string &why, bool dropped) {
@@ -74,13 +69,10 @@ void View::lost(Side from, const Bytes &bytes, int64_t us, const std::string &wh
   (dropped ? dropped_ : lost_[(int)from]) += (long)bytes.size();
   if (dropped) droppedSinceOpen_ += (long)bytes.size();
   for (size_t at = 0; at < bytes.size(); at += ENTRY_BYTES)
-    out_.record({us,
-                 dropped ? Event::Dropped : Event::Lost,
-                 sideName(from),
-                 Bytes(bytes.begin() + (long)at,
-                       bytes.begin() + (long)std::min(bytes.size(), at + ENTRY_BYTES)),
-                 {},
-                 why});
+    out_.record(
+        Entry(us, dropped ? Event::Dropped : Event::Lost, sideName(from),
+              Bytes(bytes.begin() + at, bytes.begin() + std::min(bytes.size(), at + ENTRY_BYTES)),
+              {}, why));
 }
 
 void View::restart() {
