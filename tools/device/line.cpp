@@ -188,7 +188,9 @@ void Line::turn(int64_t untilUs, int alsoFd) {
     if (!bytes.empty()) fromProgram(bytes);
     // A pty keeps the parity a program set, and Wine then refuses the next
     // program's line settings as changing nothing: cleared, the port can be
-    // closed and opened again.
+    // closed and opened again. The firmware simulator's port clears them the
+    // same way (tools/avr-sim/pty_port.c); the code is not shared, that
+    // folder's licence being its own.
     termios tio;
     if (tcgetattr(program_->master, &tio) == 0 && (tio.c_cflag & (PARENB | PARODD)))
       tio.c_cflag &= ~(PARENB | PARODD), tcsetattr(program_->master, TCSANOW, &tio);
