@@ -1,7 +1,7 @@
-// The conformance run against the device simulator, each on its side of a
-// pseudo-terminal: a device that breaks rules fails exactly those. No
-// program and no Wine are needed. (The simulator passing every rule is
-// tool_test's.)
+// The conformance run against the device script mode plays, each on its
+// side of a pseudo-terminal: a device that breaks rules fails exactly those.
+// No program and no Wine are needed. (The played device passing every rule
+// is tool_test's.)
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -56,7 +56,7 @@ std::string verdict(const std::string &line) {
   return word + " " + rule.substr(0, rule.find(':'));
 }
 
-// The simulated device with its script, on a pty behind a link, and the
+// The played device with its script, on a pty behind a link, and the
 // arguments of a conformance run of `seconds` on that port.
 struct ConformRun {
   Folder deviceFolder, conformFolder;

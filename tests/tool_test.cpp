@@ -1,6 +1,6 @@
 // The tool as a device builder runs it, on pty pairs: clear errors that
 // change nothing, steps from standard input as they arrive, capitals typed
-// without upsetting the lock keys, and a conformance run of the simulator.
+// without upsetting the lock keys, and a conformance run of the played device.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -300,15 +300,15 @@ TEST(ToolTest, StepsFromStandardInputRunAsTheyArrive) {
   EXPECT_TRUE(tool::has(bad.errors(), "'sleep 5x': sleep takes MS")) << bad.errors();
 }
 
-// The simulator's soak against a conformance run: every rule passes on
+// Script mode's soak against a conformance run: every rule passes on
 // evidence (the withheld FC and the reopen included), and its record,
 // graded again, gives the same lines.
-TEST(ToolTest, ConformGradesTheSimulatorAndItsRecordTheSame) {
+TEST(ToolTest, ConformGradesThePlayedDeviceAndItsRecordTheSame) {
   Folder folder;
   DevicePort port;
   Tool device(folder, {"--link", folder / "device", "--timeout", "2200", "soak 9"});
   ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "device"); }));
-  // The simulator's pty stands in for the device's adapter.
+  // Script mode's pty stands in for the device's adapter.
   Folder other;
   Tool conform(other, {"conform", "--port", folder / "device", "--seconds", "8", "--log",
                        other / "log", "--record", other / "record"});
