@@ -1,6 +1,6 @@
 // The tool as a device builder runs it, on pty pairs: clear errors that
-// change nothing, steps from standard input as they arrive, capitals typed
-// without upsetting the lock keys, and a conformance run of the played device.
+// change nothing, steps from standard input as they arrive, text typed as
+// written whatever the locks, and a conformance run of the played device.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -79,6 +79,9 @@ TEST(ToolTest, ARunThatCannotStartSaysWhyInOneLineAndChangesNothing) {
        "--log " + device.slave + ": the device's own port"},
       {{"--link", com1, "key a", "sleep 5x"}, "'sleep 5x': sleep takes MS"},
       {{"--link", com1, "frobnicate"}, "'frobnicate': unknown command 'frobnicate'"},
+      {{"--link", com1, "key ctrl+scan=2E vk=43", "key 41:1E"},
+       "'key 41:1E': a key's codes are written scan=1E vk=41, the scan code first as the line "
+       "carries it"},
       // Checked in a loop whatever the length, and quoted short.
       {{"--link", com1, "key a", "raw" + repeat(" 00", 8000) + " zz"},
        "'raw" + repeat(" 00", 12) + " ...' (24006 characters): raw takes HEX..."},
@@ -150,22 +153,23 @@ TEST(ToolTest, AReaderThatStopsHoldsNoExit) {
   EXPECT_EQ(grade.waitExit(3000), 1);
 }
 
-// The program's side as the program behaves: a poll cycle takes every
-// message that waits but ends at a keystroke; a flag request sets all eight
-// bits, pressing each lock key whose bit differs; a query answers the flags
-// as they are. Its key monitor (its own window has the focus) sends what it
-// saw of a cycle's keys only after the cycle, at the latest right before the
-// next answer.
+// The program's side as the program behaves: a poll cycle (a tick) takes
+// every message that waits but ends at a keystroke; a flag request sets all
+// eight bits, pressing each lock key whose bit differs; a query answers the
+// flags as they are. Its key monitor (its own window has the focus) sends
+// what it saw of a cycle's keys only after the cycle, at the latest right
+// before the next answer.
 struct ProgramModel {
   int fd = -1;
-  uint8_t locks = 0x20, reported = 0x20;  // Num Lock on
-  bool shift = false;
-  std::vector<std::pair<int, bool>> typed;  // each key's vk, and whether Shift was down
-  Bytes earlier, thisCycle;                 // what the monitor has yet to send
+  uint8_t locks = 0x20, held = 0, reported = 0x20;  // Num Lock on
+  int lockPresses = 0, ticks = 0;                   // ticks: cycles with bytes to take
+  std::string typed;                                // as a US layout types it; "^C": Ctrl+C
+  Bytes earlier, thisCycle;                         // what the monitor has yet to send
+  Bytes fromDevice;
   device::Decoder decoder;
   std::vector<uint8_t> waiting;
 
-  uint8_t flags() const { return (uint8_t)(locks | (shift ? 0x03 : 0)); }
+  uint8_t flags() const { return (uint8_t)(locks | held); }
   void send(const Bytes &bytes) {
     tool::write(fd, earlier);
     earlier.clear();
@@ -175,9 +179,19 @@ struct ProgramModel {
     if (flags() != reported)
       reported = flags(), thisCycle.insert(thisCycle.end(), {0x88, 0, reported});
   }
+  void type(char vk) {
+    bool shift = held & 0x03, letter = vk >= 'A' && vk <= 'Z';
+    if (held & 0x04)
+      typed += std::string("^") + vk;
+    else if (letter)
+      typed += shift != bool(locks & 0x40) ? vk : (char)(vk + 32);
+    else
+      typed += vk == '1' && shift ? '!' : vk == (char)0xBC ? ',' : vk;
+  }
   void cycle() {
     earlier.insert(earlier.end(), thisCycle.begin(), thisCycle.end());
     thisCycle.clear();
+    ticks += !waiting.empty();
     while (!waiting.empty()) {
       uint8_t byte = waiting.front();
       waiting.erase(waiting.begin());
@@ -188,15 +202,16 @@ struct ProgramModel {
         for (int bit = 7; bit >= 0; bit--) {
           uint8_t mask = (uint8_t)(1 << bit);
           if ((m->data2 & mask) == (now & mask)) continue;
-          if (bit >= 4) locks ^= mask;
-          if (bit <= 1) shift = m->data2 & mask;
+          if (bit >= 4) locks ^= mask, lockPresses++;
+          if (bit == 2 || bit == 3) held ^= mask;
+          if (bit <= 1) held = m->data2 & mask ? held | 0x03 : held & ~0x03;
         }
         report();
       }
       if (m->command == device::QUERY_FLAGS) send({0x88, 0x00, flags()});
       if (m->command == device::IDENTIFY) send({0x98, 0x02, 0x22});
       if (device::isKeystroke(m->command)) {
-        typed.push_back({m->data2, shift});
+        type((char)m->data2);
         send({0xFC});
         thisCycle.insert(thisCycle.end(), m->bytes.begin(), m->bytes.end());  // the echo
         return;
@@ -206,31 +221,68 @@ struct ProgramModel {
   // Serves the port until `done` holds, for up to `ms`.
   bool serve(int ms, const std::function<bool()> &done) {
     return tool::within(ms, [&] {
+      size_t had = waiting.size();
       tool::drain(fd, &waiting);
+      fromDevice.insert(fromDevice.end(), waiting.begin() + (long)had, waiting.end());
       cycle();
       return done();
     });
   }
 };
 
-// With Num Lock on, capitals typed with Shift over the flags as they are:
-// Num Lock stays on. And the answer to a query is told from a flags report
-// the monitor sends unasked just before it.
-TEST(ToolTest, TextTypesCapitalsOverTheFlagsAsTheyAre) {
-  Folder folder;
-  Tool device(folder, {"--link", folder / "com1", "text Hi There", "mods 60", "sleep 100",
-                       "mods 20", "expect-flags 20"});
-  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
-  ProgramModel program;
-  program.fd = tool::openAsProgram(folder / "com1", true);
-  program.serve(10000, [&] { return device.waitExit(0) != Tool::RUNNING; });
-  EXPECT_EQ(device.waitExit(0), 0) << device.errors();
-  std::vector<std::pair<int, bool>> expected = {{'H', true},  {'I', false}, {' ', false},
-                                                {'T', true},  {'H', false}, {'E', false},
-                                                {'R', false}, {'E', false}};
-  EXPECT_EQ(program.typed, expected);
-  EXPECT_EQ(program.flags(), 0x20) << "Num Lock on, Shift up";
-  close(program.fd);
+// Text as written whatever the locks, and chords: each row's bytes are what
+// a device sends by the typing rule (the flags read with every keystroke,
+// the held keys requested with the locks as read, and put back after);
+// no lock key is pressed, no key is left down, not even one the user held
+// and let go of meanwhile, and a run goes at one keystroke a tick: the ticks
+// are the first key's query, a tick a key, and a last closing request.
+TEST(ToolTest, TypesAsWrittenWhateverTheLocksAndLeavesNoKeyDown) {
+  const std::string H = "84 23 48", e = "84 12 45", l = "84 26 4C", o = "84 18 4F",
+                    comma = "86 33 3C", space = "84 39 20", W = "84 11 57", r = "84 13 52",
+                    d = "84 20 44", exclaim = "84 02 31";
+  auto alone = [](const std::string &key) { return "CC D4 " + key + " "; };
+  // Under Shift, requested with Caps Lock and Num Lock on (60) or Num Lock alone (20).
+  auto shift60 = [](const std::string &key) { return "88 00 63 CC D4 " + key + " 88 00 60 "; };
+  auto shift20 = [](const std::string &key) { return "88 00 23 CC D4 " + key + " 88 00 20 "; };
+  const struct {
+    uint8_t flags;
+    std::string step, bytes, typed;
+    int ticks;
+  } rows[] = {
+      {0x60, "text Hello, World!",
+       "CC D4 " + alone(H) + shift60(e) + shift60(l) + shift60(l) + shift60(o) + alone(comma) +
+           alone(space) + alone(W) + shift60(o) + shift60(r) + shift60(l) + shift60(d) +
+           shift60(exclaim),
+       "Hello, World!", 15},
+      {0x20, "text Hello, World!",
+       "CC D4 " + shift20(H) + alone(e) + alone(l) + alone(l) + alone(o) + alone(comma) +
+           alone(space) + shift20(W) + alone(o) + alone(r) + alone(l) + alone(d) + shift20(exclaim),
+       "Hello, World!", 15},
+      {0x24, "text H", "CC D4 " + shift20(H), "H", 3},  // Ctrl held, and let go meanwhile
+      {0x60, "key ctrl+c", "CC D4 88 00 64 CC D4 84 2E 43 88 00 60 ", "^C", 3},
+      {0x20, "text " + repeat("a run of lower case ", 3), "", repeat("a run of lower case ", 3),
+       61},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.step + device::format(" with flags %02X", row.flags));
+    Folder folder;
+    Tool device(folder, {"--link", folder / "com1", row.step});
+    ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
+    ProgramModel program;
+    program.locks = row.flags & 0xF0, program.held = row.flags & 0x0F;
+    program.reported = row.flags;
+    program.fd = tool::openAsProgram(folder / "com1", true);
+    program.serve(10000, [&] { return device.waitExit(0) != Tool::RUNNING; });
+    EXPECT_EQ(device.waitExit(0), 0) << device.errors();
+    if (!row.bytes.empty()) {
+      EXPECT_EQ(device::hex(program.fromDevice) + " ", row.bytes);
+    }
+    EXPECT_EQ(program.typed, row.typed);
+    EXPECT_EQ(program.lockPresses, 0);
+    EXPECT_EQ((int)program.flags(), row.flags & 0xF0) << "every held key up";
+    EXPECT_EQ(program.ticks, row.ticks);
+    close(program.fd);
+  }
 }
 
 // A flood sends its byte no faster than 9600 8O1 carries it, and counts the answers.

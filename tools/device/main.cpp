@@ -1,6 +1,7 @@
 // talliver-device: plays the device's part against the program on a fresh
 // pseudo-terminal (script mode), relays and watches a real device's line
-// (tap), grades a real device (conform), or grades a record again (grade).
+// (tap), grades a real device (conform), grades a record again (grade), or
+// lists the keys it knows by name (keys).
 // Exit 0 passed, 1 a failed run, step or rule, 2 a usage error, 3 nothing
 // failed but something was not graded.
 #include <fcntl.h>
@@ -51,6 +52,7 @@ void printUsage() {
       "                           [--seconds N] [--line-rate]\n"
       "       talliver-device conform --port DEVICE [--log FILE] [--record FILE] [--seconds N]\n"
       "       talliver-device grade FILE\n"
+      "       talliver-device keys\n"
       "  --link PATH    the program's COM port: a symbolic link to this tool's pty; made where\n"
       "                 nothing is or over a link to a pty that has gone, removed at the end\n"
       "  --timeout MS   how long to wait for each answer (default 3000)\n"
@@ -64,7 +66,8 @@ void printUsage() {
       "tap relays every byte both ways unchanged and prints one line a message, with a\n"
       "warning (grep 'warning') where the device breaks the line's rules; conform plays the\n"
       "program's side while you press the device's keys, then grades each rule PASS, FAIL\n"
-      "or NOT GRADED; grade does the same again from a record.\n"
+      "or NOT GRADED; grade does the same again from a record; keys lists the keys that\n"
+      "steps name, with their scan and virtual-key codes.\n"
       "exit: 0 passed, 1 a step, rule or run failed (a log or record cut, bytes not sent),\n"
       "2 a usage error (bad options or step, a port, file or link that cannot be used),\n"
       "3 nothing failed but something was not graded.\n"
@@ -91,6 +94,7 @@ const struct ModeKind {
     {Mode::Tap, "tap", "tap", " --port --link --log --record --seconds --line-rate ", runTap},
     {Mode::Conform, "conform", "conform", " --port --log --record --seconds ", runConform},
     {Mode::Grade, "grade", "grade", " ", runGrade},
+    {Mode::Keys, "keys", "keys", " ", runKeys},
 };
 
 Outcome parse(const std::vector<std::string> &args, Options *o) {
@@ -134,7 +138,7 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
   if (o->mode == Mode::Grade && o->file.empty())
     return usage("grade needs a FILE (a record made with --record)");
   if (needsPort && o->port.empty()) return usage(mode->name + " needs --port DEVICE");
-  if (o->mode != Mode::Conform && o->mode != Mode::Grade && o->link.empty())
+  if ((o->mode == Mode::Script || o->mode == Mode::Tap) && o->link.empty())
     return usage(mode->name + " needs --link PATH");
   if (o->mode == Mode::Tap && samePath(o->link, o->port))
     return usage("--port and --link name one path");

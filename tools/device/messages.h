@@ -1,6 +1,6 @@
 // The messages on the serial line, from the device's side: building them,
-// splitting a byte stream into them as the program does, saying what they
-// mean, and the keys a device can name. Written apart from the program's own
+// splitting a byte stream into them as the program does, and saying what
+// they mean. Written apart from the program's own
 // encoder and decoder on purpose, so that it checks the format independently.
 #pragma once
 
@@ -45,14 +45,5 @@ struct Decoder {
 // What a message means: from the device, what it asks for ("key a", "query
 // flags"); from the program, what it says ("key done", "identity 2, 34").
 std::string describe(const Message &message, bool fromDevice);
-
-struct Key {
-  uint8_t vk, scan;
-  bool shifted;  // the character needs Shift held
-};
-// A key by name ("a", "F4", "enter") or by code ("0x41:0x1E"); the key that
-// types a character.
-std::optional<Key> keyNamed(const std::string &name);
-std::optional<Key> keyForChar(char c);
 
 }  // namespace device

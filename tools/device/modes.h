@@ -8,8 +8,8 @@
 namespace device {
 
 // Script mode (the device played against the program), the tap, the
-// conformance run, and grading a record again.
-enum class Mode { Script, Tap, Conform, Grade };
+// conformance run, grading a record again, and the table of keys.
+enum class Mode { Script, Tap, Conform, Grade, Keys };
 
 struct Options {
   Mode mode = Mode::Script;
@@ -23,6 +23,7 @@ Outcome runScript(const Options &o);
 Outcome runTap(const Options &o);
 Outcome runConform(const Options &o);
 Outcome runGrade(const Options &o);
+Outcome runKeys(const Options &o);
 
 // The script's steps, a line each, as --help shows them.
 std::string stepHelp();

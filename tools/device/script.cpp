@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "clock.h"
+#include "keys.h"
 #include "line.h"
 #include "modes.h"
 #include "stop.h"
@@ -23,8 +24,44 @@
 namespace device {
 
 namespace {
-const Key F13 = {0x7C, 0x64, false};  // harmless wherever it lands
-const size_t MOST_RECEIVED = 4096;    // messages kept for a wait to pass over
+const Key F13 = {0x64, 0x7C, 0};    // harmless wherever it lands
+const size_t MOST_RECEIVED = 4096;  // messages kept for a wait to pass over
+// How long an answer to a query tells the flags: long enough for the next
+// key queued behind a keystroke (it goes as soon as the FC comes, with the
+// answer), far shorter than a user's hand on Caps Lock.
+const int64_t FRESH_US = 100000;
+
+// Messages written together, in one write, each with its transcript words.
+using Batch = std::vector<std::pair<Bytes, std::string>>;
+const Batch QUERY = {{encode(QUERY_FLAGS, false), "query flags"},
+                     {encode(IDENTIFY, false), "identify"}};
+
+Batch::value_type request(int flags) {
+  Message m;
+  m.command = MODIFIER_FLAGS, m.data2 = (uint8_t)flags;
+  return {encode(MODIFIER_FLAGS, true, 0, flags), describe(m, true)};
+}
+
+// The program answers a query and an identify sent together in order, and
+// its key monitor's reports never come between the two: the flags message
+// right before the last identity is the answer.
+std::optional<int> answerIn(const std::vector<Message> &seen) {
+  for (size_t i = seen.size(); i-- > 1;)
+    if (seen[i].command == IDENTITY)
+      return seen[i - 1].command == MODIFIER_FLAGS ? std::optional<int>(seen[i - 1].data2)
+                                                   : std::nullopt;
+  return std::nullopt;
+}
+
+bool isLetter(const Key &key) { return key.vk >= 'A' && key.vk <= 'Z'; }
+
+// The held keys a key is typed with: its own modifiers, with Shift flipped
+// for a letter typed alone while Caps Lock is on (Shift inverts Caps Lock
+// for letters). A chord is the same chord whatever the lock.
+int wanted(const Key &key, int flags) {
+  bool flip = isLetter(key) && !(key.modifiers & (CTRL | ALT)) && (flags & CAPS_LOCK);
+  return key.modifiers ^ (flip ? SHIFT : 0);
+}
 
 // A step's argument, read by its syntax: its numbers in order, its bytes,
 // its key, and the argument as written.
@@ -52,7 +89,11 @@ struct Player {
   // first and the last came (ms); the keystrokes sent and acknowledged.
   long fcs = 0, fcsSinceCheck = 0, keysSent = 0, keysAcked = 0;
   double firstFcMs = 0, lastFcMs = 0;
-  int flags = 0;  // as the last query found them
+  // The flags as the program last answered a query, or as the last closing
+  // request set them, and when that answer came (-1: none fresh to go by).
+  int flags = 0;
+  int64_t flagsUs = -1;
+  Batch owed;  // a closing request, written with whatever goes next
   Decoder decoder;
   int64_t startUs = clockUs();
 
@@ -89,9 +130,17 @@ struct Player {
   }
   bool pause(long ms) { return waitUntil(clockUs() + ms * 1000); }
 
-  void send(const Bytes &bytes, const std::string &what) {
-    line.toProgram(bytes);
-    say("->", bytes, what);
+  void send(const Batch &batch) {
+    Bytes all;
+    for (const auto &m : batch) all.insert(all.end(), m.first.begin(), m.first.end());
+    line.toProgram(all);
+    for (const auto &m : batch) say("->", m.first, m.second);
+  }
+  void send(const Bytes &bytes, const std::string &what) { send({{bytes, what}}); }
+  // What was to go with the next write, and then nothing.
+  Batch takeOwed() {
+    Batch batch;
+    return batch.swap(owed), batch;
   }
 
   // What came so far answers nothing sent after this.
@@ -124,34 +173,71 @@ struct Player {
                   IDENTITY_DATA1, IDENTITY_DATA2);
   }
 
-  std::string keystroke(const Key &key, const std::string &label) {
-    std::vector<Message> seen;
+  // The keystroke after `batch`, in one write; `seen`: what came up to its FC.
+  std::string keystroke(const Key &key, const std::string &label, Batch batch = {},
+                        std::vector<Message> *seen = nullptr) {
+    std::vector<Message> own;
     forget();
-    send(encode(KEY_STROKE, true, key.scan, key.vk), "key " + label);
+    batch.push_back({encode(KEY_STROKE, true, key.scan, key.vk), "key " + label});
+    send(batch);
     keysSent++;
-    if (!await(is(KEY_DONE), timeoutMs, &seen)) return "no FC for key " + label;
+    if (!await(is(KEY_DONE), timeoutMs, seen ? seen : &own)) return "no FC for key " + label;
     return keysAcked++, "";
   }
 
   void setFlags(int to) {
     send(encode(MODIFIER_FLAGS, true, 0, to), format("set flags 0x%02X", to));
+    flagsUs = -1;
   }
 
   // The program's key monitor may send the very bytes of a query's answer
   // unasked, whenever its own window has the focus. So the query goes with
-  // an identify: the program answers both in order, and a report written
-  // between them (when they fall into two poll cycles) shows the flags as
-  // they are after the answer, so the flags message right before the
-  // identity serves as the answer.
+  // an identify, and the answer is told by its place (answerIn).
   std::string readFlags() {
     std::vector<Message> seen;
     forget();
-    send(encode(QUERY_FLAGS, false), "query flags");
-    send(encode(IDENTIFY, false), "identify");
+    Batch batch = takeOwed();
+    batch.insert(batch.end(), QUERY.begin(), QUERY.end());
+    send(batch);
     if (!await(is(IDENTITY), timeoutMs, &seen)) return "no answer to the query";
-    if (seen.size() < 2 || seen[seen.size() - 2].command != MODIFIER_FLAGS)
-      return "the identity came without the flags right before it";
-    return flags = seen[seen.size() - 2].data2, "";
+    std::optional<int> answer = answerIn(seen);
+    if (!answer) return "the identity came without the flags right before it";
+    return flags = *answer, flagsUs = clockUs(), "";
+  }
+
+  // Types a key as written, whatever the user left the locks and held keys
+  // at. A letter or a key with modifiers needs the flags, fresh: the held
+  // keys it wants are requested with the locks as read, only where they
+  // differ from those held, so no lock key is ever pressed. The query goes
+  // with every keystroke, and its answer, from the keystroke's own tick,
+  // gives the closing request and the next key their flags at no cost of a
+  // tick. The closing request releases what the opening pressed, and
+  // presses nothing it released: the user may have let go of it meanwhile,
+  // and the program would hold it down (the keyboard's repeat puts it back
+  // while the user still holds it). It goes with the next key, or at the
+  // step's end (sendOwed).
+  std::string type(const Key &key, const std::string &label) {
+    bool needsFlags = isLetter(key) || key.modifiers;
+    if (needsFlags && (flagsUs < 0 || clockUs() - flagsUs > FRESH_US))
+      if (std::string why = readFlags(); !why.empty()) return why;
+    int changed = needsFlags ? wanted(key, flags) ^ (flags & HELD) : 0;
+    Batch batch = takeOwed();
+    if (changed) batch.push_back(request((flags & LOCKS) | wanted(key, flags)));
+    batch.insert(batch.end(), QUERY.begin(), QUERY.end());
+    std::vector<Message> seen;
+    std::string why = keystroke(key, label, batch, &seen);
+    std::optional<int> answer = answerIn(seen);
+    flagsUs = answer ? clockUs() : -1;
+    if (changed && !answer && why.empty()) why = readFlags();
+    if (answer) flags = *answer;
+    if (changed && (answer || why.empty()))
+      owed = {request(flags = (flags & LOCKS) | (flags & HELD & ~changed))};
+    return why;
+  }
+  // Sends a closing request still owed; returns `why`.
+  std::string sendOwed(const std::string &why) {
+    if (!owed.empty()) send(takeOwed());
+    return why;
   }
 
   // Waits until the program has taken every byte sent.
@@ -217,25 +303,10 @@ struct Player {
   }
 
   std::string typeText(const Args &a) {
-    const std::string &chars = a.text;
     std::string why;
-    for (size_t i = 0; i < chars.size() && why.empty(); i++) {
-      if (!keyForChar(chars[i])->shifted) {
-        why = keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
-        continue;
-      }
-      // A flag request sets all eight bits: Shift goes on over the flags as
-      // they are (Num Lock and Insert left as they were), and they are put
-      // back after the characters that need it.
-      if (!(why = readFlags()).empty()) return why;
-      int before = flags;
-      setFlags(before | 0x03);
-      for (; i < chars.size() && keyForChar(chars[i])->shifted && why.empty(); i++)
-        why = keystroke(*keyForChar(chars[i]), chars.substr(i, 1));
-      setFlags(before);
-      i--;
-    }
-    return why;
+    for (size_t i = 0; i < a.text.size() && why.empty(); i++)
+      why = type(*keyForChar(a.text[i]), a.text.substr(i, 1));
+    return sendOwed(why);
   }
 
   std::string latency(const Args &a) {
@@ -365,8 +436,9 @@ struct Player {
 enum class Syntax { NONE, MS_OPT, KEY, TEXT, HEX, HEXES, N_MS_OPT, MS, COUNT, MS_HEX, ANY };
 
 // Reads the argument by its syntax, in a loop over it and never a recursion,
-// so that a step of any length is read in its length's time.
-bool readArgs(Syntax syntax, const std::string &arg, Args *a) {
+// so that a step of any length is read in its length's time. `why`: what
+// is wrong with a key or a text, when that is more than its syntax.
+bool readArgs(Syntax syntax, const std::string &arg, Args *a, std::string *why) {
   std::vector<std::string> w;
   std::istringstream words(arg);
   for (std::string word; words >> word;) w.push_back(word);
@@ -377,8 +449,8 @@ bool readArgs(Syntax syntax, const std::string &arg, Args *a) {
   switch (syntax) {
     case Syntax::NONE: return arg.empty();
     case Syntax::MS_OPT: return arg.empty() || (w.size() == 1 && number(0, 0));
-    case Syntax::KEY: return keyNamed(arg) && (a->key = *keyNamed(arg), true);
-    case Syntax::TEXT: return !arg.empty() && Player::untypable(arg).empty();
+    case Syntax::KEY: return !arg.empty() && (*why = parseKey(arg, &a->key)).empty();
+    case Syntax::TEXT: return !arg.empty() && (*why = Player::untypable(arg)).empty();
     case Syntax::HEX: return w.size() == 1 && parseHexBytes(arg, &a->bytes);
     case Syntax::HEXES: return parseHexBytes(arg, &a->bytes);
     case Syntax::N_MS_OPT: return w.size() <= 2 && number(0, 0) && (w.size() == 1 || number(1, 0));
@@ -401,11 +473,11 @@ const struct Verb {
     {"identify", Syntax::MS_OPT, "[MS]",
      "send the identify request, wait for the identity (default 30 s)",
      [](Player &p, const Args &a) { return p.identify(a.text.empty() ? 30000 : a.n[0]); }},
-    {"key", Syntax::KEY, "NAME|VK:SCAN",
-     "one keystroke (a, F4, enter, 0x41:0x1E); waits for its FC",
-     [](Player &p, const Args &a) { return p.keystroke(a.key, a.text); }},
+    {"key", Syntax::KEY, "KEY",
+     "one keystroke as text types: F4, ctrl+c, scan=1E vk=41 (`keys` lists names)",
+     [](Player &p, const Args &a) { return p.sendOwed(p.type(a.key, a.text)); }},
     {"text", Syntax::TEXT, "STRING",
-     "type the characters, Shift held where they need it, locks left alone", &Player::typeText},
+     "type the characters as written, whatever the locks, pressing no lock key", &Player::typeText},
     {"mods", Syntax::HEX, "HEX", "set the lock and modifier keys to this flags byte",
      [](Player &p, const Args &a) { return p.setFlags(a.bytes[0]), ""; }},
     {"query", Syntax::NONE, "", "ask for the flags byte (with an identify, to tell the answer)",
@@ -425,7 +497,7 @@ const struct Verb {
     {"save-counts", Syntax::ANY, "FILE", "write the keystrokes sent and FCs received to FILE",
      &Player::saveCounts},
     {"raw", Syntax::HEXES, "HEX...", "send bytes exactly as given",
-     [](Player &p, const Args &a) { return p.send(a.bytes, "raw"), ""; }},
+     [](Player &p, const Args &a) { return p.send(a.bytes, "raw"), p.flagsUs = -1, ""; }},
     {"listen", Syntax::MS, "MS", "print what the program sends for MS milliseconds",
      [](Player &p, const Args &a) { return p.pause(a.n[0]), ""; }},
     {"sleep", Syntax::MS, "MS", "wait (printing what arrives meanwhile)",
@@ -464,12 +536,11 @@ Outcome step(Player *p, const std::string &line) {
       std::find_if(std::begin(VERBS), std::end(VERBS), [&](auto &v) { return v.name == name; });
   if (verb == std::end(VERBS)) return usage(quoted(line) + ": unknown command '" + name + "'");
   Args args;
-  std::string untypable = verb->syntax == Syntax::TEXT ? Player::untypable(arg) : "";
-  if (!readArgs(verb->syntax, arg, &args))
+  if (!readArgs(verb->syntax, arg, &args, &why))
     return usage(quoted(line) + ": " +
-                 (untypable.empty()
+                 (why.empty()
                       ? name + " takes " + (verb->shown.empty() ? "no argument" : verb->shown)
-                      : untypable));
+                      : why));
   if (!p) return Outcome();
   why = verb->run(*p, args);
   if (stopSignal) why = format("stopped (%s) during ", strsignal(stopSignal)) + quoted(line);

@@ -1,20 +1,8 @@
 """Keystrokes and the lock and modifier keys, as a device asks for them."""
 
+import re
+
 from wine_env import wait_until
-
-
-def flag_request(flags):
-    """The bytes of a flag request: bit 7 of the flags travels in the header."""
-    return f"{0x88 | (0x02 if flags & 0x80 else 0):02X} 00 {flags & 0x7F:02X}"
-
-
-def flags_answered(device):
-    """The flags of the program's last answer to a query."""
-    answers = [bytes.fromhex(m) for m in device.messages("program")]
-    for header, _, data2 in (m for m in reversed(answers) if len(m) == 3):
-        if header & 0xFC == 0x88:
-            return data2 | (header & 0x02) << 6
-    raise AssertionError("expected an answer to the query, the program sent none")
 
 
 def all_locks_off(device):
@@ -54,7 +42,7 @@ def test_keystrokes_reach_the_focused_window_one_a_tick(polling, key_target):
     # Five keystrokes at once are emulated one a 200 ms tick. Only a lower
     # bound is checked: a busy machine can stretch the ticks, never shrink them.
     d.steps("raw " + " ".join(["84 64 7C"] * 5), "listen 2500", "expect-fcs 5 600")
-    d.steps("text Hi, 42!", "key enter", "key 0x51:0x11", "key 0x13:0x13", "listen 300",
+    d.steps("text Hi, 42!", "key enter", "key scan=11 vk=51", "key scan=13 vk=13", "listen 300",
             "expect-fcs 10")
     assert key_target.text() == "Hi, 42!\rq", "expected the window to receive 'Hi, 42!\\rq'"
     keys = key_target.keys()
@@ -64,33 +52,19 @@ def test_keystrokes_reach_the_focused_window_one_a_tick(polling, key_target):
         keys = keys[keys.index(key) + 1:]
 
 
-def test_capitals_with_num_lock_on(polling, key_target):
+def test_text_as_written_whatever_caps_lock_and_a_chord_leave_no_key_down(polling, key_target):
     d, run = polling
     key_target.start()
-    d.steps("mods 20", "sleep 600", "expect-flags 20")
+    expected = "Hello, World!\x03" * 2  # Ctrl+C brings a window the character 03
     try:
-        # The sound recipe: read the flags, request them with both Shift bits
-        # set, send the key, then request the flags as read.
-        d.step("query")
-        flags = flags_answered(d)
-        d.steps(f"raw {flag_request(flags | 0x03)}", "raw 84 23 48", "expect FC",
-                f"raw {flag_request(flags)}", "sleep 600", "query")
-        assert key_target.text() == "H", "expected 'H' from the sound recipe"
-        flags = flags_answered(d)
-        assert flags == 0x20, \
-            f"expected Num Lock still on (flags 20) after the sound recipe, read {flags:02X}"
-        # The device tool's text types its capitals the same way.
-        d.steps("text Hi there", "sleep 600", "query")
-        assert key_target.text() == "HHi there", "expected the window to receive 'Hi there' next"
-        flags = flags_answered(d)
-        assert flags == 0x20, \
-            f"expected Num Lock still on (flags 20) after the tool's text, read {flags:02X}"
-        # The absolute recipe, 88 00 03, the key, 88 00 00: Num Lock goes off.
-        d.steps("raw 88 00 03", "raw 84 23 48", "expect FC", "raw 88 00 00", "sleep 600", "query")
-        assert key_target.text() == "HHi thereH", "expected a last 'H' from the absolute recipe"
-        flags = flags_answered(d)
-        assert flags == 0x00, \
-            f"expected Num Lock off (flags 00) after 88 00 03 ... 88 00 00, read {flags:02X}"
+        for flags in ("60", "20"):  # Caps Lock and Num Lock on, then Num Lock alone
+            d.steps(f"mods {flags}", "sleep 600", f"expect-flags {flags}")
+            typing = len(key_target.keys())
+            d.steps("text Hello, World!", "key ctrl+c", f"expect-flags {flags}")
+            locks = [k for k in key_target.keys()[typing:] if re.search(r"vk=(14|90|91|2D) ", k)]
+            assert not locks, f"expected no lock key pressed with flags {flags}, got {locks}"
+        assert wait_until(lambda: key_target.text() == expected, 5), \
+            f"expected the window to receive {expected!r}, it got {key_target.text()!r}"
     finally:
         all_locks_off(d)
 
