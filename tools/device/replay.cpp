@@ -24,6 +24,10 @@ bool readLines(const std::string &file, std::string *why,
   std::string line;
   bool going = true;
   for (char chunk[65536]; !error && going;) {
+    if (stopSignal) {  // a long record is not read to its end after Ctrl+C
+      error = EINTR;
+      break;
+    }
     ssize_t n = read(fd, chunk, sizeof chunk);
     pollfd p = {fd, POLLIN, 0};
     if (n < 0 && (errno == EINTR || errno == EAGAIN) && !stopSignal && poll(&p, 1, 100) >= 0)
@@ -32,11 +36,14 @@ bool readLines(const std::string &file, std::string *why,
       error = n == 0 ? 0 : stopSignal ? EINTR : errno;
       break;
     }
-    for (ssize_t i = 0; i < n && going && !error; i++) {
-      if (chunk[i] == '\n')
-        going = take(line, false), line.clear();
-      else if ((line += chunk[i]).size() > LONGEST_LINE)
+    for (const char *at = chunk, *end = chunk + n; at < end && going && !error;) {
+      const char *lineEnd = (const char *)std::memchr(at, '\n', (size_t)(end - at));
+      line.append(at, lineEnd ? lineEnd : end);
+      if (line.size() > LONGEST_LINE)
         error = EFBIG;
+      else if (lineEnd)
+        going = take(line, false), line.clear();
+      at = lineEnd ? lineEnd + 1 : end;
     }
   }
   if (fd >= 0) close(fd);
@@ -48,13 +55,14 @@ bool readLines(const std::string &file, std::string *why,
 
 bool ends(const Entry &e) { return e.event == Event::End || e.event == Event::Cut; }
 
-// Why an entry cannot follow the entries before it, or "". `lastUs`: the
-// latest time of each side's bytes, and of the events.
-std::string misplaced(const Entry &e, const Entry &before, int64_t lastUs[3]) {
+// Why an entry cannot follow the entries before it, or "". `afterEnd`: the
+// line before it ended the record; `lastUs`: the latest time of each side's
+// bytes, and of the events.
+std::string misplaced(const Entry &e, bool afterEnd, int64_t lastUs[3]) {
   Replay replay = kindOf(e.event).replay;
   bool hasSide = e.dir == "device" || e.dir == "program", bytes = replay == Replay::Bytes;
   if (e.event == Event::Start) return "a second start: two records joined?";
-  if (ends(before)) return "a line after the record's end";
+  if (afterEnd) return "a line after the record's end";
   if (bytes && (!hasSide || e.bytes.empty() || e.byteUs.empty()))
     return "a message needs \"dir\", \"bytes\" and \"byte_us\"";
   if (replay == Replay::Lost && !hasSide) return "no \"dir\" for its bytes";
@@ -74,11 +82,11 @@ Outcome readRecord(const std::string &file, RecordRead *read,
                    const std::function<void(const Entry &)> &take) {
   int64_t lastUs[3] = {0, 0, 0};
   std::string why, refused;
-  Entry before;
+  Entry e;
+  bool ended = false;
   size_t number = 0;
   *read = RecordRead();
   bool readAll = readLines(file, &why, [&](const std::string &line, bool last) {
-    Entry e;
     bool first = read->start.event != Event::Start;
     number++;
     if (line.empty()) return true;
@@ -91,19 +99,19 @@ Outcome readRecord(const std::string &file, RecordRead *read,
                        ": not a record: its first line is no tap's or conformance run's "
                        "start",
              false;
-    if (why.empty() && !first) why = misplaced(e, before, lastUs);
+    if (why.empty() && !first) why = misplaced(e, ended, lastUs);
     if (!why.empty()) return refused = format("%s line %zu: ", file.c_str(), number) + why, false;
     if (e.event == Event::Cut) read->note = format("line %zu: %s", number, e.meaning.c_str());
     if (first) read->start = e;
     if (e.event != Event::Warning)
       read->lastUs = std::max({read->lastUs, e.us, lastUs[0], lastUs[1]});
     if (take) take(e);
-    before = std::move(e);
+    ended = ends(e);
     return true;
   });
   if (!readAll || !refused.empty()) return usage(readAll ? refused : why);
   if (read->start.event != Event::Start) return usage(file + ": not a record: it is empty");
-  if (!ends(before) && read->note.empty())
+  if (!ended && read->note.empty())
     read->note = "the record has no end line: the run was cut short";
   return Outcome();
 }
@@ -113,16 +121,22 @@ void Replayer::take(const Entry &e) {
   if (e.event == Event::Start || e.event == Event::Warning) return;
   if (kindOf(e.event).replay == Replay::Bytes) {
     Side side = e.dir == "device" ? Side::Device : Side::Program;
-    for (size_t i = 0; i < e.bytes.size(); i++)
-      held_.push({e.byteUs[i], taken_++, side, e.bytes[i], nullptr});
+    for (size_t i = 0; i < e.bytes.size(); i++) hold({e.byteUs[i], side, e.bytes[i], nullptr});
   } else {
-    held_.push({e.us, taken_++, Side::Device, -1, std::make_shared<const Entry>(e)});
+    hold({e.us, Side::Device, -1, std::make_shared<const Entry>(e)});
   }
-  while (held_.size() > HOLD) feed(held_.top()), held_.pop();
+  for (; held_.size() > HOLD; held_.pop_front()) feed(held_.front());
+}
+
+// Nearly always the latest yet; else after those of its time and before later ones.
+void Replayer::hold(Input in) {
+  auto later = held_.end();
+  while (later != held_.begin() && (later - 1)->us > in.us) --later;
+  held_.insert(later, std::move(in));
 }
 
 int64_t Replayer::finish() {
-  for (; !held_.empty(); held_.pop()) feed(held_.top());
+  for (; !held_.empty(); held_.pop_front()) feed(held_.front());
   return lastUs_;
 }
 

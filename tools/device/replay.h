@@ -6,9 +6,9 @@
 // so, and so make the same of them.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
-#include <queue>
 
 #include "view.h"
 
@@ -35,26 +35,22 @@ Outcome readRecord(const std::string &file, RecordRead *read,
 class Replayer {
  public:
   explicit Replayer(View &view) : view_(view) {}
-  void take(const Entry &e);  // then the inputs that cannot be preceded by any still to come
+  void take(const Entry &e);  // feeding the view the oldest inputs beyond HOLD
   int64_t finish();           // the rest; returns the time of the last input
 
  private:
   static const size_t HOLD = 1 << 15;  // inputs held back at most
   struct Input {
     int64_t us;
-    uint64_t order;
     Side side;
     int byte;                            // a byte of a message, or -1 for an event
     std::shared_ptr<const Entry> event;  // an event's entry
-    bool operator>(const Input &other) const {
-      return us != other.us ? us > other.us : order > other.order;
-    }
   };
+  void hold(Input in);
   void feed(const Input &in);
 
   View &view_;
-  std::priority_queue<Input, std::vector<Input>, std::greater<Input>> held_;
-  uint64_t taken_ = 0;
+  std::deque<Input> held_;  // in the order of their times, and of the record for equal times
   int64_t lastUs_ = 0;
 };
 
