@@ -1,7 +1,7 @@
 // talliver-device: plays the device's part against the program on a fresh
 // pseudo-terminal (script mode), relays and watches a real device's line
-// (tap), grades a real device (conform), grades a record again (grade), or
-// lists the keys it knows by name (keys).
+// (tap), grades a real device (conform), grades a record again (grade),
+// draws one (plot), or lists the keys it knows by name (keys).
 // Exit 0 passed, 1 a failed run, step or rule, 2 a usage error, 3 nothing
 // failed but something was not graded.
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -52,6 +53,7 @@ void printUsage() {
       "                           [--seconds N] [--line-rate]\n"
       "       talliver-device conform --port DEVICE [--log FILE] [--record FILE] [--seconds N]\n"
       "       talliver-device grade FILE\n"
+      "       talliver-device plot FILE [--out PICTURE] [--from MS] [--to MS]\n"
       "       talliver-device keys\n"
       "  --link PATH    the program's COM port: a symbolic link to this tool's pty; made where\n"
       "                 nothing is or over a link to a pty that has gone, removed at the end\n"
@@ -63,11 +65,17 @@ void printUsage() {
       "  --log FILE     write the same lines to FILE as well\n"
       "  --record FILE  write a JSON record, one object a line, for `grade` and other tools\n"
       "  --seconds N    tap: stop after N s (default: at Ctrl+C); conform: run N s (default 60)\n"
+      "  --out PICTURE  plot: the SVG file to write (default: FILE with .svg for its extension);\n"
+      "                 replaces only a picture that plot drew, and only once the new one is "
+      "whole\n"
+      "  --from, --to MS  plot: draw only this window, in ms since the run began, in full detail\n"
       "tap relays every byte both ways unchanged and prints one line a message, with a\n"
       "warning (grep 'warning') where the device breaks the line's rules; conform plays the\n"
       "program's side while you press the device's keys, then grades each rule PASS, FAIL\n"
-      "or NOT GRADED; grade does the same again from a record; keys lists the keys that\n"
-      "steps name, with their scan and virtual-key codes.\n"
+      "or NOT GRADED; grade does the same again from a record; plot draws a record: both\n"
+      "sides' messages on a time axis, each keystroke joined to its FC, warnings, the port's\n"
+      "closes and reopens, and the figures (and a conformance run's grades) under it; keys\n"
+      "lists the keys that steps name, with their scan and virtual-key codes.\n"
       "exit: 0 passed, 1 a step, rule or run failed (a log or record cut, bytes not sent),\n"
       "2 a usage error (bad options or step, a port, file or link that cannot be used),\n"
       "3 nothing failed but something was not graded.\n"
@@ -94,6 +102,7 @@ const struct ModeKind {
     {Mode::Tap, "tap", "tap", " --port --link --log --record --seconds --line-rate ", runTap},
     {Mode::Conform, "conform", "conform", " --port --log --record --seconds ", runConform},
     {Mode::Grade, "grade", "grade", " ", runGrade},
+    {Mode::Plot, "plot", "plot", " --out --from --to ", runPlot},
     {Mode::Keys, "keys", "keys", " ", runKeys},
 };
 
@@ -104,15 +113,16 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
   o->mode = mode->mode;
   // A first word that is no mode makes a script, and its options are script mode's.
   bool noMode = o->mode == Mode::Script && !args.empty() && !args[0].empty() && args[0][0] != '-';
+  bool readsFile = o->mode == Mode::Grade || o->mode == Mode::Plot;
   for (size_t i = mode->word.empty() ? 0 : 1; i < args.size();) {
     const std::string a = args[i++];
     if (a.empty() || a[0] != '-') {
       if (o->mode == Mode::Script) o->steps.push_back(a);
-      if (o->mode == Mode::Grade && o->file.empty())
+      if (readsFile && o->file.empty())
         o->file = a;
       else if (o->mode != Mode::Script)
-        return usage(o->mode == Mode::Grade ? "grade takes one FILE, not also " + a
-                                            : mode->name + " takes no argument " + a);
+        return usage(mode->name +
+                     (readsFile ? " takes one FILE, not also " : " takes no argument ") + a);
       continue;
     }
     if (mode->options.find(" " + a + " ") == std::string::npos)
@@ -130,13 +140,23 @@ Outcome parse(const std::vector<std::string> &args, Options *o) {
       return usage(format("%s %s: not a whole number of %s from 1 to %ld", a.c_str(), v.c_str(),
                           seconds ? "seconds" : "milliseconds",
                           seconds ? MOST_SECONDS : MOST_TIMEOUT_MS));
-    if (!seconds && a != "--timeout")
-      (a == "--link" ? o->link : a == "--port" ? o->port : a == "--log" ? o->log : o->record) = v;
+    bool ms = a == "--from" || a == "--to";
+    if (ms && !parseWhole(v, 0, MOST_SECONDS * 1000, a == "--from" ? &o->fromMs : &o->toMs))
+      return usage(format("%s %s: not a whole number of milliseconds from 0 to %ld", a.c_str(),
+                          v.c_str(), MOST_SECONDS * 1000));
+    if (!seconds && !ms && a != "--timeout")
+      (a == "--link"   ? o->link
+       : a == "--port" ? o->port
+       : a == "--log"  ? o->log
+       : a == "--out"  ? o->out
+                       : o->record) = v;
   }
   bool needsPort = o->mode == Mode::Tap || o->mode == Mode::Conform;
   if (o->mode == Mode::Conform && o->seconds == 0) o->seconds = 60;
-  if (o->mode == Mode::Grade && o->file.empty())
-    return usage("grade needs a FILE (a record made with --record)");
+  if (readsFile && o->file.empty())
+    return usage(mode->name + " needs a FILE (a record made with --record)");
+  if (o->toMs >= 0 && o->toMs <= std::max(o->fromMs, 0L))
+    return usage(format("--to %ld: not after --from %ld", o->toMs, std::max(o->fromMs, 0L)));
   if (needsPort && o->port.empty()) return usage(mode->name + " needs --port DEVICE");
   if ((o->mode == Mode::Script || o->mode == Mode::Tap) && o->link.empty())
     return usage(mode->name + " needs --link PATH");

@@ -120,6 +120,10 @@ Transcript::Transcript(bool keepAll) : sinks_(3), keepAll_(keepAll) {
   sinks_[OUT].fd = fd >= 0 ? fd : STDOUT_FILENO;
 }
 
+Transcript::Transcript(std::function<void(const std::string &, bool)> toLine,
+                       std::function<void(const Entry &)> toRecord)
+    : sinks_(3), keepAll_(true), toLine_(toLine), toRecord_(toRecord) {}
+
 Transcript::~Transcript() {
   for (Sink &s : sinks_)
     if (s.fd > STDOUT_FILENO) close(s.fd);
@@ -172,11 +176,15 @@ void Transcript::start(const Entry &start, const std::string &firstLine) {
 }
 
 void Transcript::line(const std::string &text, bool keep) {
+  if (toLine_) return toLine_(text, keep);
   sinks_[OUT].line(text, keep || keepAll_);
   sinks_[LOG].line(text, true);
 }
 
-void Transcript::record(const Entry &entry) { sinks_[RECORD].line(recordLine(entry), true); }
+void Transcript::record(const Entry &entry) {
+  if (toRecord_) return toRecord_(entry);
+  sinks_[RECORD].line(recordLine(entry), true);
+}
 
 void Transcript::write() {
   for (Sink &s : sinks_) s.write();

@@ -8,6 +8,8 @@
 
 #include <poll.h>
 
+#include <functional>
+
 #include "outcome.h"
 #include "record.h"
 
@@ -19,6 +21,10 @@ class Transcript {
  public:
   // `keepAll`: every line is kept, for a mode whose output is its result (grade).
   explicit Transcript(bool keepAll = false);
+  // Every line and entry handed to these instead, for a mode that makes
+  // something else of them (plot draws them); nothing is written.
+  Transcript(std::function<void(const std::string &, bool keep)> toLine,
+             std::function<void(const Entry &)> toRecord);
   ~Transcript();
 
   // Opens the log and the record (each unless its path is "") without
@@ -45,6 +51,8 @@ class Transcript {
   std::vector<Sink> sinks_;  // standard output, the log, the record
   bool keepAll_;
   std::vector<std::string> made_;  // files this run created
+  std::function<void(const std::string &, bool)> toLine_;
+  std::function<void(const Entry &)> toRecord_;
 };
 
 }  // namespace device
