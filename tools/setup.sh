@@ -2,7 +2,8 @@
 # Installs what building and testing need, from Debian's packages: the native
 # toolchain and GoogleTest, MinGW-w64 for the Windows programs, Wine, Xvfb
 # and friends to run them, the AVR toolchain for the reference firmware and
-# simavr with pytest for its tests. Installs only what is missing.
+# simavr with pytest for its tests, and an SVG renderer for the test of the
+# device tool's pictures. Installs only what is missing.
 #
 # 32-bit Wine (wine32:i386) is added only where this machine runs 32-bit
 # code; elsewhere nothing of i386 is installed and the x86-64 build stands
@@ -17,7 +18,8 @@ source tools/wine-arch.sh
 packages=(cmake ninja-build g++ libgtest-dev clang-format python3 clang libclang-rt-14-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64 icoutils
   wine wine64 xvfb xauth xdotool imagemagick libc6-i386
-  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev pkg-config python3-pytest)
+  gcc-avr avr-libc binutils-avr simavr libsimavr-dev libelf-dev pkg-config python3-pytest
+  librsvg2-bin)
 
 # The package names are Debian 12's (bookworm); elsewhere say so up front.
 . /etc/os-release 2>/dev/null || true
