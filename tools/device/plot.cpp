@@ -24,16 +24,19 @@ namespace device {
 namespace {
 // The picture's geometry in pixels: times run left to right over PLOT_W columns.
 const int WIDTH = 1000, LEFT = 86, PLOT_W = 896;
-const int BAND_TOP = 68, WARN_Y = 72, DEVICE_Y = 148, PROGRAM_Y = 212, BAND_BOTTOM = 250;
-const int AXIS_Y = 256, LEGEND_Y = 312, STRIP_TOP = 350, STRIP_LINE = 15;
-const double LABEL_CHAR = 6.0;     // a 10-pixel label's width a character, generously
-const double STRIP_CHAR = 6.4;     // the same at 11 pixels
-const int MOST_MARKS = 2;          // a lane's marks in one column drawn each; more, as a count
+const int BAND_TOP = 68, WARN_Y = 72, DEVICE_Y = 148, PROGRAM_Y = 212, BAND_BOTTOM = 260;
+const int AXIS_Y = 266, LEGEND_Y = 322, STRIP_TOP = 360, STRIP_LINE = 15;
+const int MOST_MARKS = 8;          // a lane's marks in one column drawn each; more, as a count
+const int MOST_FC_JOINS = 2;       // keystrokes joined to their FCs in one column, busy or not
 const size_t MOST_WAITING = 1024;  // keystrokes and questions waiting for their answers
 const int FIRST_WARNINGS = 5;      // listed with their words under the picture
 
 enum Lane { WARNINGS, DEVICE, PROGRAM, LANES };
-const int LABEL_ROW_Y[LANES][2] = {{92, 103}, {135, 124}, {232, 243}};
+// Label rows, the first beside the marks: there a keystroke's, an FC's and a
+// warning's labels come first; the others take the rows beyond.
+const int LABEL_ROWS = 3;
+const int LABEL_ROW_Y[LANES][LABEL_ROWS] = {{92, 103, 0}, {135, 124, 113}, {232, 243, 254}};
+const int BAND_LABEL_Y[LABEL_ROWS] = {63, 52, 0};
 
 // Stretches of the run drawn as bands across the lanes.
 enum Band { NO_BAND = -1, PORT_CLOSED, DEVICE_GONE, WITHHELD, STALLED, BANDS };
@@ -85,7 +88,7 @@ double textWidth(const std::string &text, double size) {
     ems += std::strchr("iljtf.,:;!|' ()[]", c) ? 0.36
            : std::strchr("mwMW@%", c)          ? 0.95
            : std::isupper((unsigned char)c)    ? 0.72
-                                               : 0.62;
+                                               : 0.56;
   return ems * size;
 }
 
@@ -111,10 +114,14 @@ struct Mark {
   double x;
   std::string label, title;
   const char *colour;
-  double fromX = -1;  // joined to a mark at this x in the device's lane
-  int fromColumn = 0;
-  const char *joinColour = nullptr;
-  bool dashed = false;
+  bool first = true;  // its label may take the first row
+};
+
+// A keystroke in the device's lane joined to its FC, or a question to its answer.
+struct Join {
+  double fromX, toX;
+  const char *colour;
+  bool answer;
 };
 
 // A keystroke waiting for its FC (from its last byte), or a question for its answer.
@@ -156,7 +163,8 @@ class Picture {
   Mark *add(Lane lane, int64_t us, const char *colour);
   void flush();
   void draw(const Mark &m);
-  int placeLabel(int rows, double *lastEnd, double at, const std::string &label);
+  void label(double at, const int *rowY, double *lastEnd, bool first, const std::string &text,
+             const char *colour, const std::string &title = "");
   void axis();
   void legend();
   int strip();
@@ -168,9 +176,10 @@ class Picture {
 
   int current_ = 0;  // the column whose marks are being gathered
   std::vector<Mark> gathered_;
+  std::vector<Join> joins_;
   int counts_[LANES] = {};
   std::vector<bool> busy_[LANES];
-  double labelEnd_[LANES][2] = {}, bandLabelEnd_[2] = {};
+  double labelEnd_[LANES][LABEL_ROWS] = {}, bandLabelEnd_[LABEL_ROWS] = {};
   long labelsLeftOut_ = 0, busyColumns_ = 0;
 
   int64_t bandFrom_[BANDS] = {-1, -1, -1, -1};
@@ -200,11 +209,18 @@ void Picture::begin() {
                           ? format("%.1f s", (double)toUs_ / 1e6)
                           : format("%.3f s to %.3f s of %.1f s", (double)fromUs_ / 1e6,
                                    (double)toUs_ / 1e6, (double)read_.lastUs / 1e6);
-  std::string port = start.port.empty() ? "" : " of " + start.port;
-  svg_.text(12, 22,
-            format("A %s record%s, %s: %s", start.mode.c_str(), port.c_str(), whole.c_str(),
-                   file_.c_str()),
-            "font-size=\"14\" font-weight=\"bold\"");
+  // Long paths are cut to their names, whole in the tooltip.
+  auto heading = [&](const std::string &port, const std::string &file) {
+    return format("A %s record%s%s, %s: %s", start.mode.c_str(), port.empty() ? "" : " of ",
+                  port.c_str(), whole.c_str(), file.c_str());
+  };
+  auto name = [](const std::string &path) {
+    return path.find('/') == std::string::npos ? path : ".../" + path.substr(path.rfind('/') + 1);
+  };
+  std::string shown = heading(start.port, file_);
+  if (textWidth(shown, 15) > WIDTH - 24) shown = heading(name(start.port), file_);
+  if (textWidth(shown, 15) > WIDTH - 24) shown = heading(name(start.port), name(file_));
+  svg_.text(12, 22, shown, "font-size=\"14\" font-weight=\"bold\"", heading(start.port, file_));
   axis();
   for (int y : {DEVICE_Y, PROGRAM_Y})
     svg_.put("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"#bbbbbb\"/>\n", LEFT, y,
@@ -216,9 +232,8 @@ void Picture::begin() {
   svg_.text(8, PROGRAM_Y + 16, "to the device", "font-size=\"9\" fill=\"#666666\"");
   // A tap's program has not opened its port when the run begins.
   if (start.mode == "tap") bandFrom_[PORT_CLOSED] = 0;
-  if (start.mode == "tap" && fromUs_ == 0 &&
-      placeLabel(2, bandLabelEnd_, LEFT, "no program yet") == 0)
-    svg_.text(LEFT + 2, 63, "no program yet", "font-size=\"10\" fill=\"#333333\"");
+  if (start.mode == "tap" && fromUs_ == 0)
+    label(LEFT, BAND_LABEL_Y, bandLabelEnd_, true, "no program yet", "#333333");
 }
 
 // The time axis under the lanes, with a faint line up through them at each tick.
@@ -309,13 +324,14 @@ void Picture::message(const Entry &e, bool partial) {
   }
   for (const std::string &w : e.warnings) warning(lastUs, w.substr(0, w.find(':')), "", w);
   Mark *m = add(lane, e.us, colour);
-  if (!m) return;
-  m->label = shortName(msg);
-  m->title = title(e.meaning);
-  if (latencyMs >= 0) m->title += format(", %.1f ms after its keystroke", latencyMs);
-  if (!asked || !shown(asked->us)) return;
-  m->fromX = x(asked->us), m->fromColumn = column(m->fromX);
-  m->joinColour = answers ? ANSWER : colour, m->dashed = answers;
+  if (m) {
+    m->first = isKeystroke(msg.command) || msg.command == KEY_DONE;
+    m->label = shortName(msg);
+    m->title = title(e.meaning);
+    if (latencyMs >= 0) m->title += format(", %.1f ms after its keystroke", latencyMs);
+  }
+  if (asked && shown(asked->us) && shown(e.us))
+    joins_.push_back({x(asked->us), x(e.us), answers ? ANSWER : colour, answers});
 }
 
 void Picture::warning(int64_t us, const std::string &kind, const std::string &label,
@@ -347,10 +363,8 @@ void Picture::event(const Entry &e) {
       "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#555555\" "
       "stroke-dasharray=\"2,2\"/>\n",
       at, BAND_TOP, at, BAND_BOTTOM);
-  int row = placeLabel(2, bandLabelEnd_, at, d->said);
-  if (row >= 0)
-    svg_.text(at + 2, row == 0 ? 63 : 52, d->said, "font-size=\"10\" fill=\"#333333\"",
-              format("%.1f ms: %s", (double)e.us / 1000, e.meaning.c_str()));
+  label(at, BAND_LABEL_Y, bandLabelEnd_, true, d->said, "#333333",
+        format("%.1f ms: %s", (double)e.us / 1000, e.meaning.c_str()));
 }
 
 // A stretch from when the band opened until `untilUs`, over every lane.
@@ -391,17 +405,37 @@ void Picture::flush() {
         "in this column</title></rect>\n",
         LEFT + current_, y - h / 2, h, lane == WARNINGS ? RED : "#3d5a80", n);
   }
+  // Every FC's join says how long it took, up to a few a column; an answer's
+  // only where both its ends are marks.
+  int fcJoins = 0;
+  for (const Join &j : joins_) {
+    if (j.answer ? busy_[DEVICE][column(j.fromX)] || busy_[PROGRAM][current_]
+                 : fcJoins++ >= MOST_FC_JOINS)
+      continue;
+    svg_.put("<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\"%s/>\n", j.fromX,
+             DEVICE_Y + 8, j.toX, PROGRAM_Y - 8, j.colour,
+             j.answer ? " stroke-width=\"1\" stroke-opacity=\"0.6\" stroke-dasharray=\"3,2\""
+                      : " stroke-width=\"1.5\"");
+  }
   for (const Mark &m : gathered_)
     if (counts_[m.lane] <= MOST_MARKS) draw(m);
-  gathered_.clear();
+  gathered_.clear(), joins_.clear();
   for (int &n : counts_) n = 0;
 }
 
-int Picture::placeLabel(int rows, double *lastEnd, double at, const std::string &label) {
-  for (int row = 0; row < rows; row++)
-    if (lastEnd[row] <= at) return lastEnd[row] = at + 6 + textWidth(label, 10), row;
+// A label beside what it names, at `at`, in the nearest row where it overlaps
+// no other (the row beside the marks only when `first`), left of it at the
+// picture's right edge; left out and counted where no row has room.
+void Picture::label(double at, const int *rowY, double *lastEnd, bool first,
+                    const std::string &text, const char *colour, const std::string &title) {
+  double width = textWidth(text, 10), start = at + 2 + width > WIDTH - 4 ? at - 2 - width : at + 2;
+  for (int row = first ? 0 : 1; row < LABEL_ROWS && rowY[row]; row++) {
+    if (lastEnd[row] > start) continue;
+    lastEnd[row] = start + width + 4;
+    return svg_.text(start, rowY[row], text, format("font-size=\"10\" fill=\"%s\"", colour).c_str(),
+                     title);
+  }
   labelsLeftOut_++;
-  return -1;
 }
 
 void Picture::draw(const Mark &m) {
@@ -414,22 +448,12 @@ void Picture::draw(const Mark &m) {
              WARN_Y + 8, RED, xmlEscaped(m.title).c_str());
   } else {
     int y = m.lane == DEVICE ? DEVICE_Y : PROGRAM_Y;
-    if (m.fromX >= 0 && !busy_[DEVICE][m.fromColumn])
-      svg_.put(
-          "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" "
-          "%s/>\n",
-          m.fromX, DEVICE_Y + 8, m.x, PROGRAM_Y - 8, m.joinColour,
-          m.dashed ? " stroke-width=\"1\" stroke-opacity=\"0.6\" stroke-dasharray=\"3,2\""
-                   : " stroke-width=\"1.5\"");
     svg_.put(
         "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" "
         "stroke-width=\"2\"><title>%s</title></line>\n",
         m.x, y - 8, m.x, y + 8, m.colour, xmlEscaped(m.title).c_str());
   }
-  int row = placeLabel(2, labelEnd_[m.lane], m.x, m.label);
-  if (row >= 0)
-    svg_.text(m.x + 2, LABEL_ROW_Y[m.lane][row], m.label,
-              format("font-size=\"10\" fill=\"%s\"", m.colour).c_str());
+  label(m.x, LABEL_ROW_Y[m.lane], labelEnd_[m.lane], m.first, m.label, m.colour);
 }
 
 void Picture::legend() {
@@ -482,10 +506,13 @@ void Picture::legend() {
 // The figures under the picture, a line each; returns the picture's height.
 int Picture::strip() {
   int y = STRIP_TOP;
-  const size_t longest = (size_t)((WIDTH - 24) / STRIP_CHAR);
   auto say = [&](const std::string &text, const char *attributes = "fill=\"#222222\"") {
-    bool cut = text.size() > longest;
-    svg_.text(12, y, cut ? text.substr(0, longest - 3) + "..." : text, attributes, cut ? text : "");
+    // Bold is wider: cut to what fits, with the whole line as its tooltip.
+    double scale = std::strstr(attributes, "bold") ? 1.18 : 1;
+    size_t fits = text.size();
+    while (fits > 3 && textWidth(text.substr(0, fits), 11) * scale > WIDTH - 24) fits--;
+    bool cut = fits < text.size();
+    svg_.text(12, y, cut ? text.substr(0, fits - 3) + "..." : text, attributes, cut ? text : "");
     y += STRIP_LINE;
   };
   bool windowed = fromUs_ > 0 || toUs_ < read_.lastUs;
@@ -514,9 +541,9 @@ int Picture::strip() {
     if (text.compare(0, 5, "bytes") == 0 || text.compare(0, 11, "line errors") == 0)
       say(text);
     else if (grade)
-      say(text, text[0] == 'P'   ? "fill=\"#1a7f3c\" font-weight=\"bold\""
-                : text[0] == 'F' ? "fill=\"#d62828\" font-weight=\"bold\""
-                                 : "fill=\"#8a6d00\" font-weight=\"bold\"");
+      say(text, text[0] == 'P'   ? "fill=\"#1a7f3c\""
+                : text[0] == 'F' ? "fill=\"#d62828\""
+                                 : "fill=\"#8a6d00\"");
     else if (text.find(" passed, ") != std::string::npos)
       say(text, "font-weight=\"bold\"");
   }
