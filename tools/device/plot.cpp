@@ -531,7 +531,8 @@ int Picture::strip() {
   std::string counts;
   for (const auto &c : warningCounts_)
     counts += format("%s%s %ld", counts.empty() ? "" : ", ", c.first.c_str(), c.second);
-  say("warnings: " + (counts.empty() ? "none" : counts), counts.empty() ? "" : "fill=\"#d62828\"");
+  say("warnings: " + (counts.empty() ? "none" : counts),
+      counts.empty() ? "fill=\"#222222\"" : "fill=\"#d62828\"");
   std::string prefix = read_.start.mode + ": ";
   for (const std::string &line : summary_) {
     std::string text =
