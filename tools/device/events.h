@@ -1,6 +1,6 @@
 // Everything a run records, named once: its name in the record, its words
 // in the transcript, what it does to the watch and to the conformance run's
-// judge, and how `grade` feeds it back to a view.
+// judge, how a record read back feeds it to a view, and how `plot` draws it.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +36,14 @@ enum class Event {
   COUNT    // none
 };
 
-// How `grade` gives an entry back to a view: not at all (it works warnings
-// out again), each byte at its time, as bytes lost, as a line error, or as
-// an event.
+// How a record read back (`grade`, `plot`) gives an entry to a view: not at
+// all (warnings are worked out again), each byte at its time, as bytes lost,
+// as a line error, or as an event.
 enum class Replay { None, Bytes, Lost, LineError, AsEvent };
+
+// A stretch of the run that one event begins and another ends, which `plot`
+// draws as a band across its lanes.
+enum class Stretch { None = -1, PortClosed, DeviceGone, Withheld, Stalled, COUNT };
 
 struct EventKind {
   const char *name;    // in the record: "program-open"
@@ -47,6 +51,10 @@ struct EventKind {
   bool restartsWatch;  // a port opened or closed: both sides start over
   void (Judge::*judge)(int64_t us, bool halfMessage);  // what the judge makes of it, if anything
   Replay replay;
+  // As `plot` draws an event: the stretch it begins or ends, and a few words
+  // at its moment (none: no mark of its own).
+  Stretch begins, ends;
+  const char *label;
 };
 
 const EventKind &kindOf(Event event);

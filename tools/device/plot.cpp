@@ -38,32 +38,12 @@ const int LABEL_ROWS = 3;
 const int LABEL_ROW_Y[LANES][LABEL_ROWS] = {{92, 103, 0}, {135, 124, 113}, {232, 243, 254}};
 const int BAND_LABEL_Y[LABEL_ROWS] = {63, 52, 0};
 
-// Stretches of the run drawn as bands across the lanes.
-enum Band { NO_BAND = -1, PORT_CLOSED, DEVICE_GONE, WITHHELD, STALLED, BANDS };
+// The stretches of the run that the events begin and end, drawn as bands
+// across the lanes: their colours, and their words in the legend.
+const int BANDS = (int)Stretch::COUNT;
 const char *const BAND_FILL[BANDS] = {"#7f7f7f", "#e9a23b", "#3b7dd8", "#c0504d"};
-
-// What the picture makes of each event a record holds besides its messages,
-// its warnings and its lost bytes: the band it opens or closes, and its words.
-struct EventDrawing {
-  Event event;
-  Band opens, closes;
-  const char *said;
-  bool restarts;  // the view starts over: no keystroke or question waits any more
-};
-const EventDrawing EVENT_DRAWINGS[] = {
-    {Event::ProgramOpen, NO_BAND, PORT_CLOSED, "program opened its port", true},
-    {Event::ProgramClosed, PORT_CLOSED, NO_BAND, "program closed its port", true},
-    {Event::PortClosed, PORT_CLOSED, NO_BAND, "port closed, as at a restart", false},
-    {Event::PortOpen, NO_BAND, PORT_CLOSED, "port reopened", true},
-    {Event::DeviceWaiting, DEVICE_GONE, NO_BAND, "no device yet", false},
-    {Event::DeviceGone, DEVICE_GONE, NO_BAND, "device gone", false},
-    {Event::DeviceOpen, NO_BAND, DEVICE_GONE, "device open", false},
-    {Event::Withhold, WITHHELD, NO_BAND, "FC withheld", false},
-    {Event::Release, NO_BAND, WITHHELD, "withheld FC sent", false},
-    {Event::Stalled, STALLED, NO_BAND, "a side stopped taking bytes", false},
-    {Event::Taking, NO_BAND, STALLED, "", false},
-    {Event::Prompt, NO_BAND, NO_BAND, "asked for keys", false},
-};
+const char *const BAND_SAID[BANDS] = {"program's port closed", "device gone", "FC withheld",
+                                      "a side not taking bytes"};
 
 // How long a keystroke waited for its FC, by colour: within a tick, within two
 // (after which the program is late), and later.
@@ -157,7 +137,7 @@ class Picture {
   void warning(int64_t us, const std::string &kind, const std::string &label,
                const std::string &words);
   void event(const Entry &e);
-  void band(Band b, int64_t untilUs);
+  void band(Stretch b, int64_t untilUs);
   // The mark of something at `us`, to be given its words; none when it is
   // outside the window, or only counted where marks pile up.
   Mark *add(Lane lane, int64_t us, const char *colour);
@@ -231,7 +211,7 @@ void Picture::begin() {
   svg_.text(8, PROGRAM_Y + 4, "program", "font-weight=\"bold\"");
   svg_.text(8, PROGRAM_Y + 16, "to the device", "font-size=\"9\" fill=\"#666666\"");
   // A tap's program has not opened its port when the run begins.
-  if (start.mode == "tap") bandFrom_[PORT_CLOSED] = 0;
+  if (start.mode == "tap") bandFrom_[(int)Stretch::PortClosed] = 0;
   if (start.mode == "tap" && fromUs_ == 0)
     label(LEFT, BAND_LABEL_Y, bandLabelEnd_, true, "no program yet", "#333333");
 }
@@ -350,25 +330,25 @@ void Picture::warning(int64_t us, const std::string &kind, const std::string &la
 }
 
 void Picture::event(const Entry &e) {
-  const EventDrawing *d = nullptr;
-  for (const EventDrawing &each : EVENT_DRAWINGS)
-    if (e.event == each.event) d = &each;
-  if (!d) return;
-  if (d->restarts) keystrokes_.clear(), questions_.clear();
-  if (d->closes != NO_BAND) band(d->closes, e.us);
-  if (d->opens != NO_BAND && bandFrom_[d->opens] < 0) bandFrom_[d->opens] = e.us;
-  if (!shown(e.us) || !*d->said) return;
+  const EventKind &kind = kindOf(e.event);
+  // The watch starts over: no keystroke or question waits any more.
+  if (kind.restartsWatch) keystrokes_.clear(), questions_.clear();
+  if (kind.ends != Stretch::None) band(kind.ends, e.us);
+  if (kind.begins != Stretch::None && bandFrom_[(int)kind.begins] < 0)
+    bandFrom_[(int)kind.begins] = e.us;
+  if (!shown(e.us) || !kind.label) return;
   double at = x(e.us);
   svg_.put(
       "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#555555\" "
       "stroke-dasharray=\"2,2\"/>\n",
       at, BAND_TOP, at, BAND_BOTTOM);
-  label(at, BAND_LABEL_Y, bandLabelEnd_, true, d->said, "#333333",
+  label(at, BAND_LABEL_Y, bandLabelEnd_, true, kind.label, "#333333",
         format("%.1f ms: %s", (double)e.us / 1000, e.meaning.c_str()));
 }
 
 // A stretch from when the band opened until `untilUs`, over every lane.
-void Picture::band(Band b, int64_t untilUs) {
+void Picture::band(Stretch stretch, int64_t untilUs) {
+  int b = (int)stretch;
   int64_t from = std::max(bandFrom_[b], fromUs_), until = std::min(untilUs, toUs_);
   if (bandFrom_[b] >= 0 && from < until) {
     svg_.put(
@@ -481,8 +461,6 @@ void Picture::legend() {
   key("a warning");
   slant(ANSWER, "3,2");
   key("a question and its answer");
-  const char *bands[BANDS] = {"program's port closed", "device gone", "FC withheld",
-                              "a side not taking bytes"};
   for (int b = 0; b < BANDS; b++) {
     if (!banded_[b]) continue;
     svg_.put(
@@ -490,7 +468,7 @@ void Picture::legend() {
         "fill-opacity=\"0.35\"/>\n",
         at, y - 6, BAND_FILL[b]);
     at += 16;
-    key(bands[b]);
+    key(BAND_SAID[b]);
   }
   y += 18, at = 12;
   key("a keystroke and its FC, by how long the FC took:");
@@ -562,7 +540,7 @@ int Picture::strip() {
 
 int Picture::finish() {
   flush();
-  for (int b = 0; b < BANDS; b++) band((Band)b, read_.lastUs);
+  for (int b = 0; b < BANDS; b++) band((Stretch)b, read_.lastUs);
   if (!read_.note.empty() && shown(read_.lastUs)) {
     double at = x(read_.lastUs);
     svg_.put(
