@@ -266,7 +266,7 @@ TEST(ToolTest, TypesAsWrittenWhateverTheLocksAndLeavesNoKeyDown) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.step + device::format(" with flags %02X", row.flags));
     Folder folder;
-    Tool device(folder, {"--link", folder / "com1", row.step});
+    Tool device(folder, {"--link", folder / "com1", "--record", folder / "record", row.step});
     ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
     ProgramModel program;
     program.locks = row.flags & 0xF0, program.held = row.flags & 0x0F;
@@ -282,6 +282,10 @@ TEST(ToolTest, TypesAsWrittenWhateverTheLocksAndLeavesNoKeyDown) {
     EXPECT_EQ((int)program.flags(), row.flags & 0xF0) << "every held key up";
     EXPECT_EQ(program.ticks, row.ticks);
     close(program.fd);
+    // The run's record, graded again: both sides' messages, and no rule of the line broken.
+    Tool grade(folder, {"grade", folder / "record"});
+    EXPECT_EQ(grade.waitExit(5000), 0) << grade.output() << grade.errors();
+    EXPECT_FALSE(tool::has(grade.output(), "FC latency over 0 keystrokes")) << grade.output();
   }
 }
 

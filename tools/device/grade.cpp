@@ -21,7 +21,8 @@ Outcome runGrade(const Options &o) {
   Transcript out(true);
   Judge judge(start.marksLineErrors, start.seconds * 1000000);
   View view(out, start.mode, start.marksLineErrors, start.mode == "conform" ? &judge : nullptr);
-  out.line("grade: " + file + ": a " + start.mode + " record of " + start.port);
+  out.line("grade: " + file + ": a " + start.mode + " record of " +
+           (start.port.empty() ? start.link : start.port));
   Replayer replayer(view);
   for (const Entry &e : entries) replayer.take(e), out.write();
   int code = view.end(replayer.finish());

@@ -48,7 +48,8 @@ const long MOST_SECONDS = 366L * 24 * 3600, MOST_TIMEOUT_MS = 3600L * 1000;
 
 void printUsage() {
   std::fputs(
-      "usage: talliver-device --link PATH [--timeout MS] [--line-rate] STEP... [-]\n"
+      "usage: talliver-device --link PATH [--timeout MS] [--line-rate] [--record FILE]\n"
+      "                       STEP... [-]\n"
       "       talliver-device tap --port DEVICE --link PATH [--log FILE] [--record FILE]\n"
       "                           [--seconds N] [--line-rate]\n"
       "       talliver-device conform --port DEVICE [--log FILE] [--record FILE] [--seconds N]\n"
@@ -99,7 +100,7 @@ const struct ModeKind {
   std::string word, name, options;
   Outcome (*run)(const Options &);
 } MODES[] = {
-    {Mode::Script, "", "script mode", " --link --timeout --line-rate - ", runScript},
+    {Mode::Script, "", "script mode", " --link --timeout --line-rate --record - ", runScript},
     {Mode::Tap, "tap", "tap", " --port --link --log --record --seconds --line-rate ", runTap},
     {Mode::Conform, "conform", "conform", " --port --log --record --seconds ", runConform},
     {Mode::Grade, "grade", "grade", " ", runGrade},

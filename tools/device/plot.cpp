@@ -197,10 +197,12 @@ void Picture::begin() {
   auto name = [](const std::string &path) {
     return path.find('/') == std::string::npos ? path : ".../" + path.substr(path.rfind('/') + 1);
   };
-  std::string shown = heading(start.port, file_);
-  if (textWidth(shown, 15) > WIDTH - 24) shown = heading(name(start.port), file_);
-  if (textWidth(shown, 15) > WIDTH - 24) shown = heading(name(start.port), name(file_));
-  svg_.text(12, 22, shown, "font-size=\"14\" font-weight=\"bold\"", heading(start.port, file_));
+  const std::string &port =
+      start.port.empty() ? start.link : start.port;  // script mode's: its link
+  std::string shown = heading(port, file_);
+  if (textWidth(shown, 15) > WIDTH - 24) shown = heading(name(port), file_);
+  if (textWidth(shown, 15) > WIDTH - 24) shown = heading(name(port), name(file_));
+  svg_.text(12, 22, shown, "font-size=\"14\" font-weight=\"bold\"", heading(port, file_));
   axis();
   for (int y : {DEVICE_Y, PROGRAM_Y})
     svg_.put("<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"#bbbbbb\"/>\n", LEFT, y,

@@ -31,7 +31,8 @@ struct Entry {
   std::vector<int64_t> byteUs;
   std::string meaning;
   std::vector<std::string> warnings;
-  // The start's: "tap" or "conform", the ports, a conformance run's length.
+  // The start's: "tap", "conform" or "script", the ports (script mode's: its
+  // --link alone), a conformance run's length.
   std::string mode, port, link;
   int64_t seconds = 0;
   bool marksLineErrors = false;  // the start's and a device-open's

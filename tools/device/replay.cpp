@@ -94,10 +94,10 @@ Outcome readRecord(const std::string &file, RecordRead *read,
       return read->cutInLine = true,
              read->note = format("the record was cut in the middle of line %zu", number), false;
     if (why.empty() && first &&
-        (e.event != Event::Start || (e.mode != "tap" && e.mode != "conform")))
+        (e.event != Event::Start || (e.mode != "tap" && e.mode != "conform" && e.mode != "script")))
       return refused = file +
-                       ": not a record: its first line is no tap's or conformance run's "
-                       "start",
+                       ": not a record: its first line is no tap's, conformance run's or "
+                       "script's start",
              false;
     if (why.empty() && !first) why = misplaced(e, ended, lastUs);
     if (!why.empty()) return refused = format("%s line %zu: ", file.c_str(), number) + why, false;

@@ -76,12 +76,14 @@ struct Args {
 // the bytes sent to it (at 9600 8O1's pace with --line-rate), and its
 // answers, read (at the same pace), decoded and printed a line a message.
 // Every wait runs the tool's loop, which also keeps standard output moving
-// and ends when a signal asks the run to stop. Each action, a step's among
-// them, returns why it failed, or "".
+// and ends when a signal asks the run to stop. With --record, what crosses
+// also goes to a view, as in the tap, for the record. Each action, a step's
+// among them, returns why it failed, or "".
 struct Player {
   Transcript &out;
   ProgramPort &port;
   Line line;
+  View *view;  // with --record
   bool paced, quiet = false;
   long timeoutMs;
   std::deque<Message> received;  // not yet passed over by a wait
@@ -97,10 +99,16 @@ struct Player {
   Decoder decoder;
   int64_t startUs = clockUs();
 
-  Player(ProgramPort &p, Transcript &o, bool pacedLine, long timeout)
-      : out(o), port(p), line(o, nullptr, pacedLine), paced(pacedLine), timeoutMs(timeout) {
+  Player(ProgramPort &p, Transcript &o, View *recorded, bool pacedLine, long timeout)
+      : out(o),
+        port(p),
+        line(o, nullptr, pacedLine),
+        view(recorded),
+        paced(pacedLine),
+        timeoutMs(timeout) {
     line.programPort(&port, false);
     line.fromProgram = [this](const Bytes &bytes) {
+      if (view) view->bytes(Side::Program, bytes, stampUs());
       for (uint8_t byte : bytes) {
         auto m = decoder.feed(byte);
         if (!m) continue;
@@ -130,10 +138,14 @@ struct Player {
   }
   bool pause(long ms) { return waitUntil(clockUs() + ms * 1000); }
 
+  void toProgram(const Bytes &bytes) {
+    line.toProgram(bytes);
+    if (view) view->bytes(Side::Device, bytes, stampUs());
+  }
   void send(const Batch &batch) {
     Bytes all;
     for (const auto &m : batch) all.insert(all.end(), m.first.begin(), m.first.end());
-    line.toProgram(all);
+    toProgram(all);
     for (const auto &m : batch) say("->", m.first, m.second);
   }
   void send(const Bytes &bytes, const std::string &what) { send({{bytes, what}}); }
@@ -371,7 +383,7 @@ struct Player {
       long due = (long)((double)(now - start) / LINE_BYTE_US) - sent;
       long waiting = (long)line.pendingForProgram();
       long n = std::min(due, paced ? 4 - waiting : waiting == 0 ? due : 0);
-      if (n > 0) line.toProgram(Bytes((size_t)n, a.bytes[0])), sent += n;
+      if (n > 0) toProgram(Bytes((size_t)n, a.bytes[0])), sent += n;
       pause(2);
       perSecond[std::min(perSecond.size() - 1, (size_t)((clockUs() - start) / 1000000))] +=
           (long)received.size();
@@ -583,13 +595,20 @@ Outcome runScript(const Options &o) {
     if (Outcome checked = step(nullptr, line); checked.code != EXIT_PASSED) return checked;
   Transcript out;
   Outcome result;
+  std::string why;
+  if (!out.open("", o.record, "", &why)) return usage(why);
   {
     ProgramPort port;
-    std::string why;
-    if (!port.make(o.link, false, &why)) return usage(why);
-    Player p(port, out, o.lineRate, o.timeoutMs);
-    out.line("device: " + o.link + " -> " + port.slave + (o.lineRate ? " (paced as 9600 8O1)" : ""),
-             true);
+    if (!port.make(o.link, false, &why)) return out.abandon(), usage(why);
+    // The record's view watches the line as the tap's does; its own lines
+    // are not printed, as the played device prints its own.
+    Transcript recorded([](const std::string &, bool) {}, [&](const Entry &e) { out.record(e); });
+    View view(recorded, "script", false);
+    Player p(port, out, o.record.empty() ? nullptr : &view, o.lineRate, o.timeoutMs);
+    Entry start = {0, Event::Start};
+    start.mode = "script", start.link = o.link;
+    out.start(start, "device: " + o.link + " -> " + port.slave +
+                         (o.lineRate ? " (paced as 9600 8O1)" : ""));
     for (size_t i = 0; i < o.steps.size() && result.code == EXIT_PASSED; i++)
       result = step(&p, o.steps[i]);
     for (std::string line; o.fromStdin && result.code == EXIT_PASSED && nextLine(p, &line);) {
@@ -599,6 +618,7 @@ Outcome runScript(const Options &o) {
     if (result.code == EXIT_PASSED && stopSignal)
       result = failure(format("stopped (%s) waiting for a step", strsignal(stopSignal)));
     if (result.code == EXIT_PASSED && !(why = p.drain()).empty()) result = failure(why);
+    if (p.view) view.end(stampUs());
   }  // the link goes before the wait for standard output
   return out.finish(result);
 }

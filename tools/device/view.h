@@ -12,7 +12,7 @@ namespace device {
 
 class View {
  public:
-  // `mode`: "tap" or "conform"; a conformance run has a judge.
+  // `mode`: "tap", "conform" or "script"; a conformance run has a judge.
   View(Transcript &out, const std::string &mode, bool marksLineErrors, Judge *judge = nullptr)
       : out_(out), mode_(mode), marks_(marksLineErrors), judge_(judge) {}
 
