@@ -116,6 +116,7 @@ with tempfile.TemporaryDirectory() as folder:
     for name, record, window in (
             ("tap, with warnings", os.path.join(DATA, "tap-warnings.jsonl"), []),
             ("conformance run", os.path.join(DATA, "conform-pass.jsonl"), []),
+            ("script mode", os.path.join(DATA, "script.jsonl"), []),
             ("a window of it", os.path.join(DATA, "conform-pass.jsonl"), ["--from", "2000", "--to", "5000"]),
             ("a flood", short, []),
             ("a flood four times as long", long, [])):
