@@ -14,6 +14,8 @@
 #include "sim/sim.h"
 
 namespace {
+const DWORD TICK_MS = 200;  // the program's poll interval
+
 void require(bool condition) {
   if (!condition) std::abort();
 }
@@ -32,7 +34,10 @@ void requireWellFormed(const std::vector<BYTE> &out) {
 
 // The first byte sets the lock keys' toggles; each later byte goes to the
 // device's stream, and a tick runs whenever the stream so far holds as many
-// bytes as the low three bits of the byte that starts the batch.
+// bytes as the low three bits of the byte that starts the batch. Ticks come
+// 200 ms apart, as the program's timer brings them, and meanwhile the line
+// carries its answers: a cycle that found the output queue full reads again
+// at a later tick, as the program does.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   resetProgramState();
   sim::reset();
@@ -52,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     size_t batch = i < size ? (data[i] & 7) + 1 : 0;
     for (; batch > 0 && i < size; batch--) sim::deviceSends(1, {data[i++]});
     size_t acknowledged = std::count(port.output.begin(), port.output.end(), 0xFC);
+    DWORD began = GetTickCount();
     pollLink();
+    DWORD took = GetTickCount() - began;
+    sim::advanceClock(took < TICK_MS ? TICK_MS - took : 1);
     sim::takeKeyMessages();
     require(receiveBuffer.count >= 0 && receiveBuffer.count <= 2);
     require(std::count(port.output.begin(), port.output.end(), 0xFC) - acknowledged <= 1);
