@@ -17,7 +17,7 @@ from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent / "tools/e2e"))
+sys.path[:0] = [str(Path(__file__).parent / "tools/e2e"), str(Path(__file__).parent / "tools/wine")]
 from harness import HarnessError, KeyTarget  # noqa: E402
 from wine_env import WORK, runnable_builds  # noqa: E402
 

@@ -1,7 +1,7 @@
 # Sourced by the benchmarks (run from the top of the tree): the Wine
 # environment of the end-to-end tests, a fresh folder $B for the run's files,
 # and a starter for the program with a device script beside it.
-source tools/e2e/wine-env.sh
+source tools/wine/wine-env.sh
 trap wine_down EXIT
 wine_up >/dev/null
 # BENCH_PROGRAM=PATH.exe measures another build of the program (an earlier

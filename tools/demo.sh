@@ -14,7 +14,7 @@ for preset in native win32 win64; do
   cmake --build --preset "$preset" >/dev/null
 done
 
-source tools/e2e/wine-env.sh
+source tools/wine/wine-env.sh
 trap wine_down EXIT
 wine_up
 DEMO=$WORK/demo

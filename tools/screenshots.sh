@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 OUT=${1:-docs}
 mkdir -p "$OUT"
 
-source tools/e2e/wine-env.sh
+source tools/wine/wine-env.sh
 # Every program of the prefix on one virtual desktop for this run, so that
 # the helper finds the program's windows there; undone on the way out.
 desktop() {

@@ -1,4 +1,4 @@
-# Sourced by tools/setup.sh and tools/e2e/wine-env.sh: can this machine run
+# Sourced by tools/setup.sh and tools/wine/wine-env.sh: can this machine run
 # 32-bit programs, and so 32-bit Wine and the i686 release?
 #
 # Not every x86-64 kernel runs 32-bit code; where it does not, every i386

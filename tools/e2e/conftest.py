@@ -24,7 +24,7 @@ from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent))
+sys.path[:0] = [str(Path(__file__).parent), str(Path(__file__).parents[1] / "wine")]
 from harness import Device, Firmware, HarnessError, KeyTarget, Program, Tap  # noqa: E402
 from wine_env import TOP, Build, Wine, WineError  # noqa: E402
 

@@ -5,11 +5,11 @@ device points at its pty, COM2 to COM9 mapped to a directory (which cannot
 be opened), a virtual display, and a persistent wineserver.
 
 From Python:   wine = Wine(); wine.up(); ...; wine.down()
-From bash:     eval "$(/usr/bin/python3 tools/e2e/wine_env.py up)"   (prints exports)
-               /usr/bin/python3 tools/e2e/wine_env.py down
-               /usr/bin/python3 tools/e2e/wine_env.py target LOG [BUILD]
-               /usr/bin/python3 tools/e2e/wine_env.py target-text LOG
-               /usr/bin/python3 tools/e2e/wine_env.py await-link LINK PID LOG
+From bash:     eval "$(/usr/bin/python3 tools/wine/wine_env.py up)"   (prints exports)
+               /usr/bin/python3 tools/wine/wine_env.py down
+               /usr/bin/python3 tools/wine/wine_env.py target LOG [BUILD]
+               /usr/bin/python3 tools/wine/wine_env.py target-text LOG
+               /usr/bin/python3 tools/wine/wine_env.py await-link LINK PID LOG
 
 Facts this relies on (measured on Debian 12, Wine 8):
 - At a cold start Wine maps COM1 to /dev/ttyS0, the kernel console here,

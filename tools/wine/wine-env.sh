@@ -4,7 +4,7 @@
 # PROGRAM, WINCTL and KEYTARGET at the first build this machine runs.
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-WINE_ENV=("/usr/bin/python3" "$E2E_ROOT/tools/e2e/wine_env.py")
+WINE_ENV=("/usr/bin/python3" "$E2E_ROOT/tools/wine/wine_env.py")
 
 wine_up() {
   local exports
