@@ -8,6 +8,8 @@ runs one check a test.
                    version 4.0, which Windows 95 and NT 4 run; no debug sections
   manifest         a manifest that runs it as invoker, naming Vista to 10/11
   texts            every text of program_texts.txt, as written there
+  notice           the notice's OK button and countdown lie inside it, and
+                   OK is its default button (Enter's, drawn as such)
   windows95-calls  every imported function is one that Windows 95 and NT 4
                    have: listed, after a check by hand, in release-imports.txt
   size             at most 24 KiB, the release's budget
@@ -28,7 +30,9 @@ SUPPORTED_OS_IDS = [  # Vista, 7, 8, 8.1, 10 and 11
     "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
     "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"]
 AS_INVOKER = '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>'
-RT_MANIFEST = 24
+RT_DIALOG, RT_MANIFEST = 5, 24
+NOTICE, NOTICE_COUNTDOWN, IDOK = 400, 402, 1
+BUTTON_CLASS, BS_DEFPUSHBUTTON, DS_SETFONT = 0x80, 1, 0x40
 
 
 class PortableExecutable:
@@ -158,6 +162,60 @@ def check_texts(exe):
     return wrong
 
 
+def dialog_items(template):
+    """(width, height) of a dialog template and its controls, each as
+    (id, class ordinal or name, style, x, y, width, height)."""
+    at = 0
+
+    def words(n, fmt="h"):
+        nonlocal at
+        values = struct.unpack_from(f"<{n}{fmt}", template, at)
+        at += 2 * n
+        return values
+
+    def name_or_ordinal():
+        first = words(1, "H")[0]
+        if first == 0xFFFF:
+            return words(1, "H")[0]
+        text = ""
+        while first:
+            text, first = text + chr(first), words(1, "H")[0]
+        return text
+    style = struct.unpack_from("<I", template)[0]
+    at = 8
+    count, _, _, width, height = words(5)
+    name_or_ordinal(), name_or_ordinal(), name_or_ordinal()  # menu, class, title
+    if style & DS_SETFONT:
+        words(1), name_or_ordinal()
+    items = []
+    for _ in range(count):
+        at = (at + 3) & ~3
+        item_style = struct.unpack_from("<I", template, at)[0]
+        at += 8
+        x, y, w, h, ident = words(5)
+        kind = name_or_ordinal()
+        name_or_ordinal()
+        extra = words(1, "H")[0]  # creation data, skipped
+        at += extra
+        items.append((ident & 0xFFFF, kind, item_style, x, y, w, h))
+    return (width, height), items
+
+
+def check_notice(exe):
+    template = exe.resource(RT_DIALOG, NOTICE)
+    if not template:
+        return ["no notice dialog (resource type 5, id 400), expected one"]
+    (width, height), items = dialog_items(template)
+    wrong = [f"control {i} at {x},{y} size {w}x{h} runs outside the {width}x{height} notice"
+             for i, _, _, x, y, w, h in items
+             if i in (IDOK, NOTICE_COUNTDOWN) and (x + w > width or y + h > height)]
+    defaults = [i for i, kind, style, *_ in items
+                if kind == BUTTON_CLASS and style & 0xF == BS_DEFPUSHBUTTON]
+    if defaults != [IDOK]:
+        wrong.append(f"default buttons {defaults}, expected OK ({IDOK}) alone")
+    return wrong
+
+
 def check_windows95_calls(exe):
     listed = set()
     for line in (HERE / "release-imports.txt").read_text().splitlines():
@@ -175,6 +233,7 @@ def check_size(exe):
 
 
 CHECKS = {"imports": check_imports, "manifest": check_manifest, "texts": check_texts,
+          "notice": check_notice,
           "windows95-calls": check_windows95_calls, "size": check_size}
 
 
