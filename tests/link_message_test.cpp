@@ -55,32 +55,29 @@ testing::AssertionResult is(const LinkMessage &m, int command, int data1, int da
          << "got command " << m.command << " data " << (int)m.data1 << "," << (int)m.data2;
 }
 
-TEST_F(LinkMessageTest, DecodesThreeByteMessageOnItsLastByte) {
-  std::vector<int> completedAt;
-  auto messages = decode({0x84, 0x1E, 0x41}, &completedAt);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(completedAt, std::vector<int>{2});
-  EXPECT_TRUE(is(messages[0], CMD_KEY_STROKE, 0x1E, 0x41));
-  EXPECT_EQ(receiveBuffer.count, 0);
-}
-
-TEST_F(LinkMessageTest, HeaderBitsRestoreDataTopBits) {
-  auto messages = decode({0x87, 0x1E, 0x3A});
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(is(messages[0], CMD_KEY_STROKE, 0x9E, 0xBA));
-}
-
-TEST_F(LinkMessageTest, DataByteWithBit7KeepsIt) {
-  auto messages = decode({0x84, 0x9E, 0xC1});
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(is(messages[0], CMD_KEY_STROKE, 0x9E, 0xC1));
-}
-
-TEST_F(LinkMessageTest, OneByteFormCompletesAtOnce) {
-  auto messages = decode({0xFC});
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].command, CMD_KEY_DONE);
-  EXPECT_EQ(receiveBuffer.count, 0);
+// One message each: it completes on its last byte and leaves the buffer empty.
+TEST_F(LinkMessageTest, DecodesOneMessageOnItsLastByte) {
+  struct Row {
+    const char *what;
+    Bytes bytes;
+    int command, data1, data2;
+  };
+  const Row rows[] = {
+      {"key A", {0x84, 0x1E, 0x41}, CMD_KEY_STROKE, 0x1E, 0x41},
+      {"header bits restore the data's top bits", {0x87, 0x1E, 0x3A}, CMD_KEY_STROKE, 0x9E, 0xBA},
+      {"a data byte with bit 7 keeps it", {0x84, 0x9E, 0xC1}, CMD_KEY_STROKE, 0x9E, 0xC1},
+      {"one-byte form", {0xFC}, CMD_KEY_DONE, 0, 0},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    std::vector<int> completedAt;
+    auto messages = decode(row.bytes, &completedAt);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(completedAt, std::vector<int>{(int)row.bytes.size() - 1});
+    EXPECT_TRUE(is(messages[0], row.command, row.data1, row.data2));
+    EXPECT_EQ(receiveBuffer.count, 0);
+  }
 }
 
 TEST_F(LinkMessageTest, NoSynchronisation) {

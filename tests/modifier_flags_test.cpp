@@ -73,27 +73,35 @@ TEST_F(ModifierFlagsTest, RequestsFromAllClear) {
   }
 }
 
-TEST_F(ModifierFlagsTest, HeldKeyStaysDownUntilCleared) {
-  apply(0x08);
-  EXPECT_EQ(apply(0x08), Events{});
-  EXPECT_EQ(apply(0x00), (Events{keyUp(ALT)}));
-}
-
-TEST_F(ModifierFlagsTest, LockKeyGetsFullPressBothWays) {
-  toggledByUser(CAPS);
-  EXPECT_EQ(apply(0x00), (Events{keyDown(CAPS), keyUp(CAPS)}));
-  EXPECT_EQ(readModifierFlags(), 0x00);
-}
-
-TEST_F(ModifierFlagsTest, ClearingOneShiftBitReleasesTheOneShiftKey) {
-  apply(0x03);
-  EXPECT_EQ(apply(0x02), (Events{keyUp(SHIFT)}));
-  EXPECT_EQ(readModifierFlags(), 0x00);
-}
-
-TEST_F(ModifierFlagsTest, RequestIsAbsoluteAndRowsGoFromBit7) {
-  toggledByUser(NUM);
-  EXPECT_EQ(apply(0x04), (Events{keyDown(NUM), keyUp(NUM), keyDown(CTRL)}));
+// Requests one after another, each absolute: a held key stays down until a
+// request clears it, a lock key gets a full press either way, clearing one
+// Shift bit releases the one Shift key, and rows go from bit 7 down.
+TEST_F(ModifierFlagsTest, RequestsInTurn) {
+  struct Row {
+    const char *what;
+    int toggledOn;  // lock key the user left on, or 0
+    std::vector<std::pair<ModifierFlags, Events>> requests;
+    ModifierFlags after;
+  };
+  const Row rows[] = {
+      {"Alt held, then cleared",
+       0,
+       {{0x08, {keyDown(ALT)}}, {0x08, {}}, {0x00, {keyUp(ALT)}}},
+       0x00},
+      {"Caps Lock off again", CAPS, {{0x00, {keyDown(CAPS), keyUp(CAPS)}}}, 0x00},
+      {"one Shift bit cleared",
+       0,
+       {{0x03, {keyDown(SHIFT), keyDown(SHIFT)}}, {0x02, {keyUp(SHIFT)}}},
+       0x00},
+      {"Num Lock off, Ctrl on", NUM, {{0x04, {keyDown(NUM), keyUp(NUM), keyDown(CTRL)}}}, 0x04},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    if (row.toggledOn) toggledByUser(row.toggledOn);
+    for (const auto &request : row.requests) EXPECT_EQ(apply(request.first), request.second);
+    EXPECT_EQ(readModifierFlags(), row.after);
+  }
 }
 
 TEST_F(ModifierFlagsTest, SecondRequestBeforeTheThreadCatchesUpIsAbsolute) {
