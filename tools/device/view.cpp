@@ -119,8 +119,10 @@ int View::end(int64_t us) {
     say(format("%s: %.1f s, %d messages from the device, %d from the program", p, (double)us / 1e6,
                watch_.messages[0], watch_.messages[1]));
     say(counts);
-    say(format("%s: FC latency over %ld keystrokes: p50 %s, p99 %s", p, fc.count(),
-               fc.percentile(0.50).c_str(), fc.percentile(0.99).c_str()));
+    say(fc.count() == 0
+            ? format("%s: FC latency: no keystrokes", p)
+            : format("%s: FC latency over %ld keystrokes: p50 %s, p99 %s", p, fc.count(),
+                     fc.percentile(0.50).c_str(), fc.percentile(0.99).c_str()));
     say(!marks_ ? format("%s: line errors: not checked: the port took no parity setting (a "
                          "pseudo-terminal has none)",
                          p)
