@@ -190,7 +190,8 @@ struct Player {
                         std::vector<Message> *seen = nullptr) {
     std::vector<Message> own;
     forget();
-    batch.push_back({encode(KEY_STROKE, true, key.scan, key.vk), "key " + label});
+    batch.push_back({encode(KEY_STROKE, true, key.scan, key.vk),
+                     "key " + (label == " " ? std::string("space") : label)});
     send(batch);
     keysSent++;
     if (!await(is(KEY_DONE), timeoutMs, seen ? seen : &own)) return "no FC for key " + label;
@@ -198,7 +199,10 @@ struct Player {
   }
 
   void setFlags(int to) {
-    send(encode(MODIFIER_FLAGS, true, 0, to), format("set flags 0x%02X", to));
+    Message request;
+    request.command = MODIFIER_FLAGS;
+    request.data2 = (uint8_t)to;
+    send(encode(MODIFIER_FLAGS, true, 0, to), describe(request, true));
     flagsUs = -1;
   }
 
