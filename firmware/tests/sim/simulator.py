@@ -7,14 +7,12 @@ does: every 200 ms of the simulator's time it takes what has arrived, one
 keystroke at most, answers in order, and types into a keyboard whose lock
 and modifier keys it tracks, as the PC would: a flag request sets all eight
 bits, and a letter comes in upper case when Shift or Caps Lock, not both,
-is on. Its key monitor echoes the keys it types and reports changed flags
-between cycles, as the program does when its own window has the focus.
+is on.
 """
 import os
 import re
 import select
 import subprocess
-import termios
 import time
 import tty
 
@@ -29,9 +27,6 @@ STEP_LIMIT_S = 30
 CHARACTERS = {0x20: (" ", " "), 0xBC: (",", "<"), 0x31: ("1", "!"), 0x0D: ("\n", "\n")}
 CHARACTERS.update({vk: (chr(vk).lower(), chr(vk)) for vk in range(0x41, 0x5B)})
 BUTTON_OF = {" ": "space", ",": "comma", "!": "exclaim"}
-# The modifier flags' keys, in the order the program drives them: (bit, (scan code, vk)).
-ROWS = [(0x80, (0x52, 0x2D)), (0x40, (0x3A, 0x14)), (0x20, (0x45, 0x90)), (0x10, (0x46, 0x91)),
-        (0x08, (0x38, 0x12)), (0x04, (0x1D, 0x11)), (0x02, (0x2A, 0x10)), (0x01, (0x2A, 0x10))]
 
 
 def buttons_for(text):
@@ -40,13 +35,12 @@ def buttons_for(text):
 
 
 class Simulator:
-    def __init__(self, folder, paced=False):
+    def __init__(self, folder):
         self.link = os.path.join(folder, "com1")
-        args = [AVR_SIM, "--link", self.link, "--pins", PIN_MAP, "--trace", ELF]
-        self.process = subprocess.Popen(args + ([] if paced else ["--unpaced"]),
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        args = [AVR_SIM, "--link", self.link, "--pins", PIN_MAP, "--trace", "--unpaced", ELF]
+        self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.pending = b""
-        self.trace = []  # (ms, ">" to the PC or "<" to the chip or "x" dropped, byte)
+        self.trace = []  # (ms, byte) of each byte that reached the PC side
         self.t = 0.0
         self.to_pc = 0
         assert " -> /dev/pts/" in self._line(), "the harness did not start"
@@ -68,10 +62,9 @@ class Simulator:
         self.process.stdin.flush()
         while True:
             line = self._line()
-            byte = re.match(r"\s*([\d.]+) (->|<-) ([0-9A-F]{2})( dropped)?$", line)
+            byte = re.match(r"\s*([\d.]+) -> ([0-9A-F]{2})$", line)
             if byte:
-                kind = "x" if byte.group(4) else ">" if byte.group(2) == "->" else "<"
-                self.trace.append((float(byte.group(1)), kind, int(byte.group(3), 16)))
+                self.trace.append((float(byte.group(1)), int(byte.group(2), 16)))
                 continue
             assert not line.startswith("step failed"), line
             done = re.match(r"step done: .* \(t=([\d.]+) ms, from PC \d+, to PC (\d+)\)", line)
@@ -95,15 +88,7 @@ class Simulator:
 
     def device_messages(self):
         """Messages the chip sent and the PC side got: (ms of the last byte, bytes)."""
-        messages, current = [], []
-        for ms, kind, byte in self.trace:
-            if kind != ">":
-                continue
-            current = [byte] if byte & 0x80 else current + [byte]
-            if byte & 0x40 or len(current) == 3:
-                messages.append((ms, bytes(current)))
-                current = []
-        return messages
+        return [(self.trace[end - 1][0], m) for end, m in messages([b for _, b in self.trace])]
 
 
 class Program:
@@ -114,135 +99,63 @@ class Program:
         self.toggles, self.held = flags & 0xF0, flags & 0x0F
         self.typed = ""  # a chord as "<ctrl+Z>"
         self.lock_presses = 0
-        self.lose_fcs = 0  # the next this many FCs are not written
-        self.fd = None
-        self.open(silent_ms)
-
-    # ---- the port ---------------------------------------------------------
-
-    def open(self, silent_ms):
-        """Opens the port; polling starts after silent_ms (the start-up notice)."""
-        self.fd = os.open(self.sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        self.fd = os.open(sim.link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         tty.setraw(self.fd)
-        # 9600 8O1, as the program sets it: a pty keeps only the odd-parity flag.
-        line = termios.tcgetattr(self.fd)
-        self.found_parity = bool(line[2] & termios.PARODD)
-        line[2] |= termios.PARENB | termios.PARODD
-        termios.tcsetattr(self.fd, termios.TCSANOW, line)
-        self.sim.wait(0)  # the harness sees the port held from here
-        self.base, self.read_count = self.sim.to_pc, 0
-        self.slots, self.count = [0, 0, 0], 0  # the receive buffer, as the program keeps it
-        self.waiting = b""
-        self.last_reported = 0
-        self.polls_from = self.sim.t + silent_ms
-        self.written = 0
-
-    def restart(self, silent_ms=11000):
-        os.close(self.fd)
-        self.sim.wait(0)  # the harness drops what was left unread
-        self.open(silent_ms)
+        sim.wait(0)  # the harness sees the port held from here
+        self.base, self.read, self.written = sim.to_pc, b"", b""
+        self.polled = 0  # bytes of self.read taken by a poll cycle
+        self.polls_from = sim.t + silent_ms  # after the start-up notice
 
     def _read(self):
-        """Takes what the harness has passed on by now. A read every tick, as
-        the program's, finds a port that has gone."""
+        """Takes what the harness has passed on by now."""
         deadline = time.monotonic() + 5
-        while True:
+        while len(self.read) < self.sim.to_pc - self.base:
+            assert time.monotonic() < deadline, "bytes lost on the pty"
             try:
-                chunk = os.read(self.fd, 4096)
-                if not chunk:
-                    raise OSError("the port has hung up")
-                self.waiting += chunk
-                self.read_count += len(chunk)
+                self.read += os.read(self.fd, 4096)
             except BlockingIOError:
-                pass
-            if self.read_count >= self.sim.to_pc - self.base:
-                return
-            assert time.monotonic() < deadline, \
-                f"{self.read_count} of {self.sim.to_pc - self.base} bytes came through the pty"
-            select.select([self.fd], [], [], 0.01)
-
-    def _write(self, data):
-        if data:
-            os.write(self.fd, data)
-            self.written += len(data)
-            self.sim.step(f"sync {self.written}")
-
-    # ---- the keyboard -----------------------------------------------------
+                select.select([self.fd], [], [], 0.01)
 
     def flags(self):
         return self.toggles | self.held
 
-    def _apply(self, desired, events):
-        """Drives the keys to a flag request, row by row as the program does;
-        both Shift bits drive the one Shift key."""
-        current = self.flags()
-        for bit, key in ROWS:
-            if not (desired ^ current) & bit:
+    def _apply(self, desired):
+        """Sets the keys to a flag request: a lock key is pressed to toggle
+        it, both Shift bits drive the one Shift key."""
+        for bit in (0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01):
+            if not (desired ^ self.flags()) & bit:
                 continue
             if bit & 0xF0:
                 self.toggles ^= bit
                 self.lock_presses += 1
-                events += [(key, True), (key, False)]
                 continue
             keys = SHIFT if bit & SHIFT else bit
             self.held = self.held | keys if desired & bit else self.held & ~keys
-            events.append((key, bool(desired & bit)))
 
-    def _type(self, scan, vk, events):
+    def _type(self, vk):
         shifted = bool(self.held & SHIFT) != (0x41 <= vk <= 0x5A and bool(self.toggles & CAPS_LOCK))
         character = CHARACTERS.get(vk, (f"<{vk:02X}>",) * 2)[shifted]
         chord = [name for bit, name in ((CTRL, "ctrl"), (ALT, "alt")) if self.held & bit]
         self.typed += f"<{'+'.join(chord)}+{character.upper()}>" if chord else character
-        events += [((scan, vk), True), ((scan, vk), False)]
-
-    # ---- the poll cycle ---------------------------------------------------
 
     def _cycle(self):
-        """One poll cycle over what waits; returns the bytes it writes."""
-        out, events = b"", []
-        while self.waiting:
-            byte, self.waiting = self.waiting[0], self.waiting[1:]
-            self.slots[self.count] = byte
-            self.count += 1
-            if not (self.count == 1 and byte & 0x40) and self.count != 3:
-                continue
-            self.count = 0
-            command = (self.slots[0] >> 2) & 0x0F
-            data1 = self.slots[1] | (self.slots[0] & 1) << 7
-            data2 = self.slots[2] | (self.slots[0] & 2) << 6
+        """One poll cycle over what waits, one keystroke at most; returns the
+        bytes it writes."""
+        out, start = b"", self.polled
+        for end, m in messages(self.read[start:]):
+            self.polled = start + end
+            command = (m[0] >> 2) & 0x0F
+            data2 = m[-1] | (m[0] & 2) << 6
             if command in (1, 4):
-                self._type(data1, data2, events)
-                if self.lose_fcs:
-                    self.lose_fcs -= 1
-                else:
-                    out += b"\xFC"
-                break
+                self._type(data2)
+                return out + b"\xFC"
             if command == 2:
-                self._apply(data2, events)
+                self._apply(data2)
             elif command == 3:
                 out += encode(2, 0, self.flags())
             elif command == 5:
                 out += encode(6, 2, 34)
-        return out, events
-
-    def _monitor(self, events):
-        """The key monitor, as the program takes the key messages after a cycle."""
-        out = b""
-        for key, down in events:
-            if self.flags() != self.last_reported:
-                self.last_reported = self.flags()
-                out += encode(2, 0, self.last_reported)
-            if down:
-                out += encode(1, *key)
         return out
-
-    def _lose_port(self):
-        """A failed read or write: the program lets go of Alt, Ctrl and Shift
-        and tries to open the port again about once a second."""
-        os.close(self.fd)
-        self.fd = None
-        self.held = 0
-        self.ticks_closed = 0
 
     def run(self, ms, buttons=()):
         """Lets ms pass a tick at a time, tapping a button at the start of each
@@ -254,20 +167,26 @@ class Program:
                 self.sim.wait(TICK_MS - 100)
             else:
                 self.sim.wait(TICK_MS)
-            if self.fd is None:
-                self.ticks_closed += 1
-                if self.ticks_closed % 5 == 0 and os.path.exists(self.sim.link):
-                    self.open(0)
+            self._read()
+            if self.sim.t < self.polls_from:
                 continue
-            try:
-                self._read()
-                if self.sim.t < self.polls_from:
-                    continue
-                out, events = self._cycle()
-                self._write(out + self._monitor(events))
-            except OSError:
-                self._lose_port()
+            out = self._cycle()
+            if out:
+                os.write(self.fd, out)
+                self.written += out
+                self.sim.step(f"sync {len(self.written)}")
         assert not buttons, "more buttons than ticks"
+
+
+def messages(data):
+    """The whole messages in data: (offset just past the message, its bytes)."""
+    found, start = [], None
+    for i, byte in enumerate(data):
+        start = i if byte & 0x80 else start
+        if start is not None and (i == start and byte & 0x40 or i == start + 2):
+            found.append((i + 1, bytes(data[start:i + 1])))
+            start = None
+    return found
 
 
 def encode(command, data1, data2):
