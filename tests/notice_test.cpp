@@ -14,15 +14,6 @@ class NoticeTest : public ProgramTest {
   std::vector<std::string> &countdown() { return sim::windows().dialogTexts[IDC_NOTICE_COUNTDOWN]; }
 };
 
-TEST_F(NoticeTest, TextNamesThePortOnItsFirstLine) {
-  insertNoticePortDigit('2');
-  insertNoticePortDigit('5');  // only the first '#' was there to replace
-  show();
-  std::string expected = NOTICE_TEXT;
-  expected[expected.find('#')] = '2';
-  EXPECT_EQ(sim::windows().dialogTexts[IDC_NOTICE_TEXT].at(0), expected);
-}
-
 TEST_F(NoticeTest, CountsDownElevenTicksThenCloses) {
   show();
   sim::Windows &w = sim::windows();

@@ -37,16 +37,6 @@ TEST_F(PollTest, KeystrokeAndSysKeystrokeArePressedReleasedAndAcknowledged) {
   EXPECT_EQ(port->output, (Bytes{0xFC, 0xFC}));
 }
 
-TEST_F(PollTest, OneKeystrokePerTick) {
-  send({0x84, 0x1E, 0x41, 0x84, 0x30, 0x42, 0x84, 0x2E, 0x43});
-  for (int tick = 1; tick <= 3; tick++) {
-    pollLink();
-    EXPECT_EQ(sim::keyEvents().size(), 2u * tick);
-    EXPECT_EQ(port->output.size(), (size_t)tick);
-  }
-  EXPECT_EQ(sim::keyEvents()[4], down(0x43, 0x2E));
-}
-
 TEST_F(PollTest, MessageSplitAcrossTicks) {
   send({0x84, 0x1E});
   pollLink();

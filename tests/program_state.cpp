@@ -18,25 +18,20 @@ const std::string initialPortName = portName;
 const std::string initialNoticeText = noticeText;
 }  // namespace
 
-const StateVariable PROGRAM_STATE[] = {
-    {"appInstance", [] { appInstance = nullptr; }},
-    {"mainWindow", [] { mainWindow = nullptr; }},
-    {"pollTimerId", [] { pollTimerId = 0; }},
-    {"portHandle", [] { portHandle = nullptr; }},
-    {"portName", [] { std::strcpy(portName, initialPortName.c_str()); }},
-    {"lastReopenAttempt", [] { lastReopenAttempt = 0; }},
-    {"outputQueueUs", [] { outputQueueUs = 0; }},
-    {"outputQueueCountedAt", [] { outputQueueCountedAt = 0; }},
-    {"receiveBuffer", [] { receiveBuffer = ReceiveBuffer(); }},
-    {"pressedByProgram", [] { pressedByProgram = 0; }},
-    {"locksRequested", [] { locksRequested = false; }},
-    {"requestedFlags", [] { requestedFlags = 0; }},
-    {"lastReportedFlags", [] { lastReportedFlags = 0; }},
-    {"noticeText", [] { std::strcpy(noticeText, initialNoticeText.c_str()); }},
-    {"noticeCountdown", [] { noticeCountdown = 0; }},
-};
-const size_t PROGRAM_STATE_SIZE = sizeof PROGRAM_STATE / sizeof PROGRAM_STATE[0];
-
 void resetProgramState() {
-  for (const StateVariable &variable : PROGRAM_STATE) variable.reset();
+  appInstance = nullptr;
+  mainWindow = nullptr;
+  pollTimerId = 0;
+  portHandle = nullptr;
+  std::strcpy(portName, initialPortName.c_str());
+  lastReopenAttempt = 0;
+  outputQueueUs = 0;
+  outputQueueCountedAt = 0;
+  receiveBuffer = ReceiveBuffer();
+  pressedByProgram = 0;
+  locksRequested = false;
+  requestedFlags = 0;
+  lastReportedFlags = 0;
+  std::strcpy(noticeText, initialNoticeText.c_str());
+  noticeCountdown = 0;
 }
