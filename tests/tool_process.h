@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -121,9 +120,8 @@ class Tool {
  public:
   // PIPE: the test reads it with output(), or leaves it; BOTH: standard error too.
   enum Output { FILE, PIPE, BOTH };
-  // `fileLimit`: the largest file the tool may write (RLIMIT_FSIZE), 0 for none.
   Tool(const Folder &folder, std::vector<std::string> args, Output output = FILE,
-       long fileLimit = 0, bool stdinPipe = false)
+       bool stdinPipe = false)
       : out_(folder / "stdout"), err_(folder / "stderr") {
     int outPipe[2] = {-1, -1}, inPipe[2] = {-1, -1};
     if ((output != FILE && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
@@ -136,8 +134,6 @@ class Tool {
       dup2(output == BOTH ? outFd : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (stdinPipe) dup2(inPipe[0], 0), close(inPipe[1]);
       if (output != FILE) close(outPipe[0]);
-      rlimit limit = {(rlim_t)fileLimit, (rlim_t)fileLimit};
-      if (fileLimit > 0) setrlimit(RLIMIT_FSIZE, &limit);
       std::vector<char *> argv = {const_cast<char *>(TALLIVER_DEVICE)};
       for (std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
@@ -172,12 +168,8 @@ class Tool {
     piped_.append(more.begin(), more.end());
     return piped_;
   }
-  bool awaitOutput(const std::string &text, int ms) {
-    return within(ms, [&] { return has(output(), text); });
-  }
   std::string errors() const { return readFile(err_); }
   void input(const std::string &text) { (void)!::write(stdin_, text.data(), text.size()); }
-  void endInput() { close(stdin_), stdin_ = -1; }
 
   static constexpr int RUNNING = -1;
 
