@@ -85,12 +85,12 @@ struct DevicePort {
   ~DevicePort() { close(master); }
 };
 
-// Opens a path as a program opens its COM port; `raw`: and sets it up, as
-// the program does, to pass every byte unchanged.
-inline int openAsProgram(const std::string &path, bool raw = false) {
+// Opens a path as a program opens its COM port, and sets it up, as the
+// program does, to pass every byte unchanged.
+inline int openAsProgram(const std::string &path) {
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   termios tio;
-  if (raw && fd >= 0 && tcgetattr(fd, &tio) == 0) cfmakeraw(&tio), tcsetattr(fd, TCSANOW, &tio);
+  if (fd >= 0 && tcgetattr(fd, &tio) == 0) cfmakeraw(&tio), tcsetattr(fd, TCSANOW, &tio);
   return fd;
 }
 
