@@ -114,14 +114,28 @@ void Line::takeBack(const std::string &why) {
 }
 
 Bytes Line::readProgram(bool all) {
-  int waiting = 0;
-  if (ioctl(program_->master, FIONREAD, &waiting) != 0) waiting = 0;
-  size_t take =
-      all ? (size_t)waiting
-          : std::min(TURN_BYTES, paced_ ? drain_.due(clockUs(), (size_t)waiting) : (size_t)waiting);
-  Bytes bytes(take);
-  ssize_t n = take > 0 ? ::read(program_->master, bytes.data(), take) : 0;
-  bytes.resize(n > 0 ? (size_t)n : 0);
+  // FIONREAD counts only what the pty has passed on so far; the rest of what
+  // the program wrote follows a moment later, so taking all of it reads
+  // until the pty has stayed empty for a few milliseconds.
+  Bytes bytes;
+  for (int round = 0, quiet = 0; round < 256 && quiet < 3; round++) {
+    int waiting = 0;
+    if (ioctl(program_->master, FIONREAD, &waiting) != 0) waiting = 0;
+    size_t take = all ? (size_t)waiting
+                      : std::min(TURN_BYTES,
+                                 paced_ ? drain_.due(clockUs(), (size_t)waiting) : (size_t)waiting);
+    if (take == 0) {
+      if (!all) break;
+      quiet++, usleep(1000);
+      continue;
+    }
+    size_t at = bytes.size();
+    bytes.resize(at + take);
+    ssize_t n = ::read(program_->master, bytes.data() + at, take);
+    bytes.resize(at + (n > 0 ? (size_t)n : 0));
+    if (!all || n <= 0) break;
+    quiet = 0;
+  }
   if (paced_) drain_.took(bytes.size());
   return bytes;
 }
