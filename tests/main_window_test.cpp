@@ -91,17 +91,6 @@ TEST_F(MainWindowTest, ShutdownReleasesModifiersTheDeviceHeld) {
   EXPECT_EQ(sim::keyEvents(), expected);
 }
 
-TEST_F(MainWindowTest, PaintsMonitorTextInsideMargin) {
-  EXPECT_EQ(send(WM_PAINT), 0);
-  sim::Windows &w = sim::windows();
-  EXPECT_EQ(w.drawnText, MONITOR_TEXT);
-  EXPECT_EQ(w.bkMode, TRANSPARENT);
-  EXPECT_EQ(w.drawFormat, (UINT)DT_WORDBREAK);
-  RECT r = w.drawnRect, c = w.clientRect;
-  EXPECT_EQ(std::vector<LONG>({r.left, r.top, r.right, r.bottom}),
-            std::vector<LONG>({c.left + 20, c.top + 20, c.right - 20, c.bottom - 20}));
-}
-
 // Each row is one key-down typed into the monitor with every lock and
 // modifier key off: what goes out of the port.
 TEST_F(MainWindowTest, MonitorSendsEachKeyDownOnce) {
@@ -155,13 +144,6 @@ TEST_F(MainWindowTest, MonitorReportsModifierChanges) {
                                  0x88, 0x00, 0x43, 0x84, 0x2A, 0x10,     // Shift down
                                  0x88, 0x00, 0x40,                       // Shift up
                                  0x88, 0x00, 0x00, 0x84, 0x3A, 0x14}));  // Caps off
-}
-
-TEST_F(MainWindowTest, OtherMessagesGoToDefaultProcessing) {
-  send(WM_CHAR, 'a');
-  send(WM_COMMAND, 1);
-  EXPECT_EQ(sim::windows().defaultProcessed, (std::vector<UINT>{WM_CHAR, WM_COMMAND}));
-  EXPECT_TRUE(port->output.empty());
 }
 
 }  // namespace
