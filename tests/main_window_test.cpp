@@ -35,12 +35,6 @@ class MainWindowTest : public ProgramTest {
   void type(UINT message, BYTE vk, BYTE scan) { typeWithData(message, vk, keyData(scan)); }
 };
 
-TEST_F(MainWindowTest, TimerRunsOnePollCycle) {
-  sim::deviceSends(1, {0x84, 0x1E, 0x41, 0xD4});
-  EXPECT_EQ(send(WM_TIMER, 7), 0);
-  EXPECT_EQ(port->output, Bytes{0xFC});
-}
-
 // The guard reads the thread's key state as the request is handled, not the
 // asynchronous state: the rows where the two disagree show which.
 TEST_F(MainWindowTest, RestoreOnlyWithShiftDownForTheThread) {

@@ -1,7 +1,6 @@
 // The tool as a device builder runs it, on pty pairs: clear errors that
-// change nothing, text typed as written whatever the locks, steps from
-// standard input as they arrive, the tap's count of every byte, and runs
-// that end when asked, whoever stopped reading.
+// change nothing, text typed as written whatever the locks, the tap's count
+// of every byte, and runs that end when asked, whoever stopped reading.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -269,33 +268,6 @@ TEST(ToolTest, LineRatePacesEveryBurst) {
   // comes all at once. Half the line's time tells the two apart.
   EXPECT_GE(came[399] - came[200], std::chrono::milliseconds(199 * 1146 / 1000 / 2));
   close(program);
-}
-
-// With "-", each step runs as its line arrives and "step done: STEP"
-// follows it; a step that fails ends the run with its reason (exit 1), a
-// bad one as a usage error (exit 2).
-TEST(ToolTest, StepsFromStandardInputRunAsTheyArrive) {
-  Folder folder;
-  Tool device(folder, {"--link", folder / "com1", "--timeout", "500", "-"}, Tool::PIPE, true);
-  ASSERT_TRUE(tool::within(3000, [&] { return tool::exists(folder / "com1"); }));
-  ProgramModel program;
-  program.fd = tool::openAsProgram(folder / "com1");
-  device.input("identify 2000\n");
-  ASSERT_TRUE(program.serve(5000, [&] { return tool::has(device.output(), "step done"); }));
-  std::string out = device.output();
-  EXPECT_LT(out.find("<- 98 02 22"), out.find("step done: identify 2000\n")) << out;
-  device.input("key a\nexpect 98 02 22\nkey b\n");
-  program.serve(5000, [&] { return device.waitExit(0) != Tool::RUNNING; });
-  EXPECT_EQ(device.waitExit(0), 1);
-  EXPECT_TRUE(tool::has(device.output(), "step done: key a\n"));
-  EXPECT_FALSE(tool::has(device.output(), "key b"));
-  EXPECT_TRUE(tool::has(device.errors(), "expected 98 02 22 within 500 ms")) << device.errors();
-  close(program.fd);
-
-  Tool bad(folder, {"--link", folder / "com1", "-"}, Tool::PIPE, true);
-  bad.input("sleep 5x\n");
-  EXPECT_EQ(bad.waitExit(3000), 2);
-  EXPECT_TRUE(tool::has(bad.errors(), "'sleep 5x': sleep takes MS")) << bad.errors();
 }
 
 // A signal ends script mode at once, and the command a step runs with it,
