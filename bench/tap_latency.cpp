@@ -3,47 +3,21 @@
 // runs between it and the program's COM port, and a byte at a time goes
 // through, each way. A direct trip over one pty is the baseline.
 //   tap_latency TALLIVER-DEVICE [BYTES]
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <thread>
-#include <vector>
+
+#include "tool_process.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using tool::Clock;
 
 void check(bool ok, const char *what) {
   if (!ok) {
     std::perror(what);
     std::exit(2);
   }
-}
-
-// A raw pty pair: the master, and the slave's path.
-int openPty(std::string *slave) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  check(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0, "posix_openpt");
-  *slave = ptsname(master);
-  return master;
-}
-
-int openRaw(const std::string &path) {
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-  check(fd >= 0, path.c_str());
-  termios tio;
-  tcgetattr(fd, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(fd, TCSANOW, &tio);
-  return fd;
 }
 
 // Microseconds for one byte written at `from` to be read at `to`.
@@ -77,38 +51,26 @@ int main(int argc, char **argv) {
              2;
     count = (int)n;
   }
-  char dir[] = "/tmp/tap-latency-XXXXXX";
-  check(mkdtemp(dir) != nullptr, "mkdtemp");
-  std::string link = std::string(dir) + "/com1";
+  tool::program = argv[1];
+  tool::Folder folder;
+  std::string link = folder / "com1";
 
   // The device's port: the tap opens the slave, the device writes the master.
-  std::string deviceSlave;
-  int device = openPty(&deviceSlave);
-  pid_t tap = fork();
-  if (tap == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    execl(argv[1], argv[1], "tap", "--port", deviceSlave.c_str(), "--link", link.c_str(),
-          (char *)nullptr);
-    _exit(127);
-  }
-  for (int i = 0; i < 100 && access(link.c_str(), F_OK) != 0; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  int program = openRaw(link);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  tool::DevicePort device;
+  tool::Tool tap(folder, {"tap", "--port", device.slave, "--link", link}, tool::Tool::NOWHERE);
+  check(tool::within(2000, [&] { return tool::exists(link); }), "the tap's link");
+  int program = tool::openAsProgram(link);
+  check(program >= 0, link.c_str());
+  tool::pause(200);
 
   std::vector<double> toProgram, toDevice, direct;
-  for (int i = 0; i < count; i++) toProgram.push_back(trip(device, program, 0x41));
-  for (int i = 0; i < count; i++) toDevice.push_back(trip(program, device, 0x41));
-  std::string otherSlave;
-  int otherMaster = openPty(&otherSlave);
-  int other = openRaw(otherSlave);
-  for (int i = 0; i < count; i++) direct.push_back(trip(otherMaster, other, 0x41));
-
-  kill(tap, SIGTERM);
-  waitpid(tap, nullptr, 0);
-  unlink(link.c_str());
-  rmdir(dir);
+  for (int i = 0; i < count; i++) toProgram.push_back(trip(device.master, program, 0x41));
+  for (int i = 0; i < count; i++) toDevice.push_back(trip(program, device.master, 0x41));
+  tool::DevicePort other;
+  int otherSlave = tool::openAsProgram(other.slave);
+  for (int i = 0; i < count; i++) direct.push_back(trip(other.master, otherSlave, 0x41));
+  tap.signal(SIGTERM);
+  tap.waitExit(5000);
 
   std::printf("one byte at a time, %d bytes each way\n\n", count);
   std::printf("| trip | p50 | p99 | max |\n|---|---|---|---|\n");

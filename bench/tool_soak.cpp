@@ -6,23 +6,16 @@
 // end, its peak, the bytes that went through, and how long each took to end
 // after SIGINT.
 //   tool_soak TALLIVER-DEVICE [SECONDS]   (default 600)
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
+
+#include "tool_process.h"
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using tool::Clock;
+using tool::Tool;
 
 void check(bool ok, const char *what) {
   if (!ok) {
@@ -33,32 +26,6 @@ void check(bool ok, const char *what) {
 
 double since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// A raw pty pair: the master, and the slave's path.
-int openPty(std::string *slave) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-  check(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0, "posix_openpt");
-  *slave = ptsname(master);
-  termios tio;
-  tcgetattr(master, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(master, TCSANOW, &tio);
-  return master;
-}
-
-pid_t start(const std::vector<std::string> &args) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1), dup2(null, 2);
-    std::vector<char *> argv;
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
 }
 
 long residentKb(pid_t pid, const char *field = "VmRSS:") {
@@ -123,47 +90,46 @@ int main(int argc, char **argv) {
     if (*argv[2] == '\0' || *end != '\0' || seconds < 1 || seconds > 86400)
       return std::fprintf(stderr, "tool_soak: SECONDS '%s' is not from 1 to 86400\n", argv[2]), 2;
   }
-  char dir[] = "/tmp/tool-soak-XXXXXX";
-  check(mkdtemp(dir) != nullptr, "mkdtemp");
-  std::string folder = dir, tapSlave, conformSlave;
-  int tapDevice = openPty(&tapSlave), conformDevice = openPty(&conformSlave);
-  std::string link = folder + "/com1", tool = argv[1], forever = std::to_string(seconds + 3600);
-  pid_t tap = start({tool, "tap", "--port", tapSlave, "--link", link, "--record", "/dev/null"});
-  pid_t conform = start(
-      {tool, "conform", "--port", conformSlave, "--seconds", forever, "--record", "/dev/null"});
-  for (int i = 0; i < 100 && access(link.c_str(), F_OK) != 0; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  int program = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  tool::program = argv[1];
+  tool::Folder folder;
+  tool::DevicePort tapDevice, conformDevice;
+  std::string link = folder / "com1", forever = std::to_string(seconds + 3600);
+  Tool tap(folder, {"tap", "--port", tapDevice.slave, "--link", link, "--record", "/dev/null"},
+           Tool::NOWHERE);
+  Tool conform(
+      folder,
+      {"conform", "--port", conformDevice.slave, "--seconds", forever, "--record", "/dev/null"},
+      Tool::NOWHERE);
+  check(tool::within(2000, [&] { return tool::exists(link); }), "the tap's link");
+  int program = tool::openAsProgram(link);
   check(program >= 0, link.c_str());
 
-  std::vector<Flooded> sides = {{tapDevice, pattern(true, 1)},
+  std::vector<Flooded> sides = {{tapDevice.master, pattern(true, 1)},
                                 {program, pattern(false, 2)},
-                                {conformDevice, pattern(true, 3)}};
+                                {conformDevice.master, pattern(true, 3)}};
   auto begin = Clock::now();
   const double FIRST_S = 3;
   flood(sides,
         begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(FIRST_S)),
         true);
-  long tapFirst = residentKb(tap), conformFirst = residentKb(conform);
+  long tapFirst = residentKb(tap.pid()), conformFirst = residentKb(conform.pid());
   flood(sides, begin + std::chrono::seconds(seconds), true);
-  long tapLast = residentKb(tap), conformLast = residentKb(conform);
-  long tapPeak = residentKb(tap, "VmHWM:"), conformPeak = residentKb(conform, "VmHWM:");
+  long tapLast = residentKb(tap.pid()), conformLast = residentKb(conform.pid());
+  long tapPeak = residentKb(tap.pid(), "VmHWM:");
+  long conformPeak = residentKb(conform.pid(), "VmHWM:");
 
-  // SIGINT to both; the floods go on meanwhile, as a device and a program would.
+  // SIGINT to both; the floods go on meanwhile, as a device and a program
+  // would. A run still there after 60 s is killed when its Tool goes.
   double endedS[2] = {-1, -1};
-  pid_t pids[2] = {tap, conform};
+  Tool *runs[2] = {&tap, &conform};
   auto signalled = Clock::now();
-  for (pid_t pid : pids) kill(pid, SIGINT);
+  for (Tool *run : runs) run->signal(SIGINT);
   for (int left = 2; left > 0 && since(signalled) < 60;) {
     flood(sides, Clock::now() + std::chrono::milliseconds(5), true);
     for (int i = 0; i < 2; i++)
-      if (endedS[i] < 0 && waitpid(pids[i], nullptr, WNOHANG) == pids[i])
+      if (endedS[i] < 0 && runs[i]->waitExit(0) != Tool::RUNNING)
         endedS[i] = since(signalled), left--;
   }
-  for (int i = 0; i < 2; i++)
-    if (endedS[i] < 0) kill(pids[i], SIGKILL), waitpid(pids[i], nullptr, 0);
-  unlink(link.c_str());
-  rmdir(dir);
 
   std::printf("%ld s at pty speed: the tap flooded both ways, conform by its device\n\n", seconds);
   std::printf("| run | resident at %.0f s | at the end | peak | bytes in | SIGINT -> exit |\n",

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tool_process.h"
+#include "tool_checks.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cctype>
 #include <random>
 
-#include "tool_process.h"
+#include "tool_checks.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "record.h"
-#include "tool_process.h"
+#include "tool_checks.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "line.h"
-#include "tool_process.h"
+#include "tool_checks.h"
 
 namespace {
 

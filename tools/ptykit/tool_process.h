@@ -1,6 +1,8 @@
-// For tests that run the real talliver-device: the tool as a child process,
-// its standard output in a file or a pipe the test reads (or leaves unread),
-// and pty pairs standing in for the device's serial port. Every wait is bounded.
+// Runs the real talliver-device from another process, for the tests and the
+// benchmarks: the tool as a child process, its standard output in a file, a
+// pipe the caller reads (or leaves unread) or nowhere, and pty pairs standing
+// in for the device's serial port and the program's COM port. Every wait is
+// bounded.
 #pragma once
 
 #include <fcntl.h>
@@ -22,6 +24,14 @@ namespace tool {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
+
+// The talliver-device that Tool runs: the build's for the tests, the one on
+// its command line for a benchmark.
+#ifdef TALLIVER_DEVICE
+inline std::string program = TALLIVER_DEVICE;
+#else
+inline std::string program;
+#endif
 
 inline void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -47,29 +57,18 @@ inline bool exists(const std::string &path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-// A process that runs: there, and not a zombie.
-inline bool alive(pid_t pid) {
-  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-  size_t state = stat.rfind(") ");
-  return state != std::string::npos && stat[state + 2] != 'Z';
-}
-
-inline bool has(const std::string &text, const std::string &part) {
-  return text.find(part) != std::string::npos;
-}
-
-// A fresh folder for one test's links and files, removed afterwards.
+// A fresh folder for one run's links and files, removed afterwards.
 struct Folder {
   std::string path;
   Folder() {
-    char dir[] = "/tmp/device-tool-test-XXXXXX";
+    char dir[] = "/tmp/talliver-device-run-XXXXXX";
     path = mkdtemp(dir);
   }
   ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
   std::string operator/(const std::string &name) const { return path + "/" + name; }
 };
 
-// A raw pty pair: the test plays one end on the master, the tool opens the slave.
+// A raw pty pair: the caller plays one end on the master, the tool opens the slave.
 struct DevicePort {
   int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   std::string slave;
@@ -94,17 +93,6 @@ inline int openAsProgram(const std::string &path) {
   return fd;
 }
 
-// Writes what the reader takes now, or for up to `ms`; returns how many bytes.
-inline size_t write(int fd, const Bytes &bytes, int ms = 0) {
-  size_t sent = 0;
-  within(ms, [&] {
-    ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
-    sent += n > 0 ? (size_t)n : 0;
-    return sent == bytes.size();
-  });
-  return sent;
-}
-
 // Appends what can be read now; false once the other end has gone.
 inline bool drain(int fd, Bytes *into) {
   uint8_t buffer[4096];
@@ -118,29 +106,31 @@ inline bool drain(int fd, Bytes *into) {
 
 class Tool {
  public:
-  // PIPE: the test reads it with output(), or leaves it; BOTH: standard error too.
-  enum Output { FILE, PIPE, BOTH };
+  // FILE: in the folder; PIPE: the caller reads it with output(), or leaves
+  // it; BOTH: standard error too; NOWHERE: both to /dev/null.
+  enum Output { FILE, PIPE, BOTH, NOWHERE };
   Tool(const Folder &folder, std::vector<std::string> args, Output output = FILE,
        bool stdinPipe = false)
       : out_(folder / "stdout"), err_(folder / "stderr") {
     int outPipe[2] = {-1, -1}, inPipe[2] = {-1, -1};
-    if ((output != FILE && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
+    bool piped = output == PIPE || output == BOTH;
+    if ((piped && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
     pid_ = fork();
     if (pid_ == 0) {
       setsid();  // no controlling terminal: the tool's run as a service's
-      int outFd =
-          output == FILE ? open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : outPipe[1];
+      if (output == NOWHERE) out_ = err_ = "/dev/null";
+      int outFd = piped ? outPipe[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(outFd, 1);
       dup2(output == BOTH ? outFd : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
       if (stdinPipe) dup2(inPipe[0], 0), close(inPipe[1]);
-      if (output != FILE) close(outPipe[0]);
-      std::vector<char *> argv = {const_cast<char *>(TALLIVER_DEVICE)};
+      if (piped) close(outPipe[0]);
+      std::vector<char *> argv = {const_cast<char *>(program.c_str())};
       for (std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
-      execv(TALLIVER_DEVICE, argv.data());
+      execv(program.c_str(), argv.data());
       _exit(127);
     }
-    if (output != FILE) close(outPipe[1]), fcntl(stdout_ = outPipe[0], F_SETFL, O_NONBLOCK);
+    if (piped) close(outPipe[1]), fcntl(stdout_ = outPipe[0], F_SETFL, O_NONBLOCK);
     if (stdinPipe) close(inPipe[0]), stdin_ = inPipe[1];
   }
   ~Tool() {
@@ -149,6 +139,7 @@ class Tool {
       if (fd >= 0) close(fd);
   }
   void signal(int sig) { kill(pid_, sig); }
+  pid_t pid() const { return pid_; }
   // The exit code once the tool has ended within `ms` (128 + a signal that
   // ended it); RUNNING if not yet.
   int waitExit(int ms) {
