@@ -61,14 +61,27 @@ TEST_F(PortTest, ChoosesRequestedPortElseFirstFreeOfFour) {
 
 // The port as another program left it, every byte of its settings 0x00 or
 // 0xFF: the line comes out right either way, and what the program does not
-// set stays as the port reported it.
+// set stays as the port reported it. A handshake line (RTS or DTR in a
+// handshake or toggle mode) becomes plainly raised; one disabled or raised
+// stays so.
 TEST_F(PortTest, SetsTheLineAndLeavesTheRest) {
-  for (int fill : {0x00, 0xFF}) {
-    SCOPED_TRACE(testing::Message() << "settings filled with 0x" << std::hex << fill);
+  struct Row {
+    int fill, rts, dtr, rtsAfter, dtrAfter;
+  };
+  const Row rows[] = {
+      {0x00, RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE},
+      {0xFF, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE},
+      {0xFF, RTS_CONTROL_TOGGLE, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(testing::Message() << "settings filled with 0x" << std::hex << row.fill << ", rts "
+                                    << row.rts << ", dtr " << row.dtr);
     SetUp();
     ports({{2, PortKind::Free}});
     sim::Port &port = sim::port(2);
-    std::memset(&port.dcb, fill, sizeof port.dcb);
+    std::memset(&port.dcb, row.fill, sizeof port.dcb);
+    port.dcb.fRtsControl = row.rts;
+    port.dcb.fDtrControl = row.dtr;
     const DCB before = port.dcb;
 
     ASSERT_TRUE(openPort("COM2"));
@@ -88,36 +101,12 @@ TEST_F(PortTest, SetsTheLineAndLeavesTheRest) {
     expected.fOutX = expected.fInX = expected.fNull = expected.fErrorChar = 0;
     expected.fAbortOnError = expected.fOutxCtsFlow = expected.fOutxDsrFlow = 0;
     expected.fDsrSensitivity = 0;
-    expected.fRtsControl = port.dcb.fRtsControl;  // the handshake lines: the next test's
-    expected.fDtrControl = port.dcb.fDtrControl;
+    expected.fRtsControl = row.rtsAfter;
+    expected.fDtrControl = row.dtrAfter;
     EXPECT_EQ(std::memcmp(&expected, &port.dcb, sizeof expected), 0);
     const COMMTIMEOUTS timeouts = {25, 1, 25, 0, 0};
     EXPECT_EQ(std::memcmp(&timeouts, &port.timeouts, sizeof timeouts), 0);
     EXPECT_TRUE(sim::windows().messageBoxes.empty());
-  }
-}
-
-// A line left in a handshake mode becomes plainly raised; one left disabled
-// or raised stays so.
-TEST_F(PortTest, HandshakeModesBecomePlainLines) {
-  struct Row {
-    int rts, dtr, rtsAfter, dtrAfter;
-  };
-  const Row rows[] = {
-      {RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, DTR_CONTROL_DISABLE},
-      {RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE},
-      {RTS_CONTROL_HANDSHAKE, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE},
-      {RTS_CONTROL_TOGGLE, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, DTR_CONTROL_DISABLE},
-  };
-  for (const Row &row : rows) {
-    SCOPED_TRACE(testing::Message() << "rts " << row.rts << " dtr " << row.dtr);
-    SetUp();
-    ports({{1, PortKind::Free}});
-    sim::port(1).dcb.fRtsControl = row.rts;
-    sim::port(1).dcb.fDtrControl = row.dtr;
-    ASSERT_TRUE(openPort("COM1"));
-    EXPECT_EQ(sim::port(1).dcb.fRtsControl, (DWORD)row.rtsAfter);
-    EXPECT_EQ(sim::port(1).dcb.fDtrControl, (DWORD)row.dtrAfter);
   }
 }
 
