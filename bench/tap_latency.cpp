@@ -51,14 +51,15 @@ int main(int argc, char **argv) {
              2;
     count = (int)n;
   }
-  tool::program = argv[1];
+  tool::executable = argv[1];
   tool::Folder folder;
   std::string link = folder / "com1";
 
   // The device's port: the tap opens the slave, the device writes the master.
   tool::DevicePort device;
   tool::Tool tap(folder, {"tap", "--port", device.slave, "--link", link}, tool::Tool::NOWHERE);
-  check(tool::within(2000, [&] { return tool::exists(link); }), "the tap's link");
+  if (!tool::within(2000, [&] { return tool::exists(link); }))
+    return std::fprintf(stderr, "%s: the tap did not start\n%s", argv[0], tap.errors().c_str()), 2;
   int program = tool::openAsProgram(link);
   check(program >= 0, link.c_str());
   tool::pause(200);

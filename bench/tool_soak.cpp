@@ -90,7 +90,7 @@ int main(int argc, char **argv) {
     if (*argv[2] == '\0' || *end != '\0' || seconds < 1 || seconds > 86400)
       return std::fprintf(stderr, "tool_soak: SECONDS '%s' is not from 1 to 86400\n", argv[2]), 2;
   }
-  tool::program = argv[1];
+  tool::executable = argv[1];
   tool::Folder folder;
   tool::DevicePort tapDevice, conformDevice;
   std::string link = folder / "com1", forever = std::to_string(seconds + 3600);
@@ -100,7 +100,8 @@ int main(int argc, char **argv) {
       folder,
       {"conform", "--port", conformDevice.slave, "--seconds", forever, "--record", "/dev/null"},
       Tool::NOWHERE);
-  check(tool::within(2000, [&] { return tool::exists(link); }), "the tap's link");
+  if (!tool::within(2000, [&] { return tool::exists(link); }))
+    return std::fprintf(stderr, "%s: the tap did not start\n%s", argv[0], tap.errors().c_str()), 2;
   int program = tool::openAsProgram(link);
   check(program >= 0, link.c_str());
 

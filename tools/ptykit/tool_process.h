@@ -7,12 +7,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -28,9 +30,9 @@ using Bytes = std::vector<uint8_t>;
 // The talliver-device that Tool runs: the build's for the tests, the one on
 // its command line for a benchmark.
 #ifdef TALLIVER_DEVICE
-inline std::string program = TALLIVER_DEVICE;
+inline std::string executable = TALLIVER_DEVICE;
 #else
-inline std::string program;
+inline std::string executable;
 #endif
 
 inline void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -62,7 +64,8 @@ struct Folder {
   std::string path;
   Folder() {
     char dir[] = "/tmp/talliver-device-run-XXXXXX";
-    path = mkdtemp(dir);
+    if (!mkdtemp(dir)) std::perror("mkdtemp"), std::exit(2);
+    path = dir;
   }
   ~Folder() { std::system(("rm -rf '" + path + "'").c_str()); }
   std::string operator/(const std::string &name) const { return path + "/" + name; }
@@ -107,45 +110,49 @@ inline bool drain(int fd, Bytes *into) {
 class Tool {
  public:
   // FILE: in the folder; PIPE: the caller reads it with output(), or leaves
-  // it; BOTH: standard error too; NOWHERE: both to /dev/null.
+  // it; BOTH: standard error too; NOWHERE: to /dev/null (standard error
+  // still in the folder).
   enum Output { FILE, PIPE, BOTH, NOWHERE };
-  Tool(const Folder &folder, std::vector<std::string> args, Output output = FILE,
-       bool stdinPipe = false)
+  Tool(const Folder &folder, std::vector<std::string> args, Output output = FILE)
       : out_(folder / "stdout"), err_(folder / "stderr") {
-    int outPipe[2] = {-1, -1}, inPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1};
     bool piped = output == PIPE || output == BOTH;
-    if ((piped && pipe(outPipe) != 0) || (stdinPipe && pipe(inPipe) != 0)) return;
+    if (piped && pipe(outPipe) != 0) return;
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
       setsid();  // no controlling terminal: the tool's run as a service's
-      if (output == NOWHERE) out_ = err_ = "/dev/null";
+      // Out of the caller's session, the tool would outlive a caller that
+      // crashed or exited early; it goes with it instead.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);
+      if (output == NOWHERE) out_ = "/dev/null";
       int outFd = piped ? outPipe[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(outFd, 1);
       dup2(output == BOTH ? outFd : open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      if (stdinPipe) dup2(inPipe[0], 0), close(inPipe[1]);
       if (piped) close(outPipe[0]);
-      std::vector<char *> argv = {const_cast<char *>(program.c_str())};
+      std::vector<char *> argv = {const_cast<char *>(executable.c_str())};
       for (std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
+      execv(executable.c_str(), argv.data());
       _exit(127);
     }
     if (piped) close(outPipe[1]), fcntl(stdout_ = outPipe[0], F_SETFL, O_NONBLOCK);
-    if (stdinPipe) close(inPipe[0]), stdin_ = inPipe[1];
   }
   ~Tool() {
     if (code_ == RUNNING && pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    for (int fd : {stdout_, stdin_})
-      if (fd >= 0) close(fd);
+    if (stdout_ >= 0) close(stdout_);
   }
-  void signal(int sig) { kill(pid_, sig); }
+  void signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
   pid_t pid() const { return pid_; }
   // The exit code once the tool has ended within `ms` (128 + a signal that
   // ended it); RUNNING if not yet.
   int waitExit(int ms) {
     within(ms, [&] {
       int status;
-      if (code_ == RUNNING && waitpid(pid_, &status, WNOHANG) == pid_)
+      if (code_ == RUNNING && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
         code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       return code_ != RUNNING;
     });
@@ -160,13 +167,12 @@ class Tool {
     return piped_;
   }
   std::string errors() const { return readFile(err_); }
-  void input(const std::string &text) { (void)!::write(stdin_, text.data(), text.size()); }
 
   static constexpr int RUNNING = -1;
 
  private:
   std::string out_, err_, piped_;
-  int stdout_ = -1, stdin_ = -1;
+  int stdout_ = -1;
   pid_t pid_ = -1;
   int code_ = RUNNING;
 };
