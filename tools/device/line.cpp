@@ -113,28 +113,32 @@ void Line::takeBack(const std::string &why) {
   view_->lost(Side::Device, left, stampUs(), why);
 }
 
+size_t Line::programWaiting() {
+  int waiting = 0;
+  return ioctl(program_->master, FIONREAD, &waiting) == 0 ? (size_t)waiting : 0;
+}
+
+size_t Line::appendProgram(size_t take, Bytes *bytes) {
+  size_t at = bytes->size();
+  bytes->resize(at + take);
+  ssize_t n = take > 0 ? ::read(program_->master, bytes->data() + at, take) : 0;
+  bytes->resize(at + (n > 0 ? (size_t)n : 0));
+  return bytes->size() - at;
+}
+
 Bytes Line::readProgram(bool all) {
+  Bytes bytes;
+  if (!all) {
+    size_t waiting = programWaiting();
+    appendProgram(std::min(TURN_BYTES, paced_ ? drain_.due(clockUs(), waiting) : waiting), &bytes);
+  }
   // FIONREAD counts only what the pty has passed on so far; the rest of what
   // the program wrote follows a moment later, so taking all of it reads
   // until the pty has stayed empty for a few milliseconds.
-  Bytes bytes;
-  for (int round = 0, quiet = 0; round < 256 && quiet < 3; round++) {
-    int waiting = 0;
-    if (ioctl(program_->master, FIONREAD, &waiting) != 0) waiting = 0;
-    size_t take = all ? (size_t)waiting
-                      : std::min(TURN_BYTES,
-                                 paced_ ? drain_.due(clockUs(), (size_t)waiting) : (size_t)waiting);
-    if (take == 0) {
-      if (!all) break;
-      quiet++, usleep(1000);
-      continue;
-    }
-    size_t at = bytes.size();
-    bytes.resize(at + take);
-    ssize_t n = ::read(program_->master, bytes.data() + at, take);
-    bytes.resize(at + (n > 0 ? (size_t)n : 0));
-    if (!all || n <= 0) break;
-    quiet = 0;
+  for (int round = 0, quiet = 0; all && round < 256 && quiet < 3; round++) {
+    bool took = appendProgram(programWaiting(), &bytes) > 0;
+    quiet = took ? 0 : quiet + 1;
+    if (!took) usleep(1000);
   }
   if (paced_) drain_.took(bytes.size());
   return bytes;

@@ -71,6 +71,9 @@ class Line {
 
  private:
   Bytes readProgram(bool all);  // `all`: at once, whatever the pace
+  size_t programWaiting();      // bytes the program's pty has passed on
+  // Reads up to `take` of the program's bytes onto `bytes`; how many came.
+  size_t appendProgram(size_t take, Bytes *bytes);
   void followProgram();
   void takeBack(const std::string &why);
   // Writes what waits for a side. One that takes nothing for 2 s, or falls

@@ -190,8 +190,7 @@ struct Player {
                         std::vector<Message> *seen = nullptr) {
     std::vector<Message> own;
     forget();
-    batch.push_back({encode(KEY_STROKE, true, key.scan, key.vk),
-                     "key " + (label == " " ? std::string("space") : label)});
+    batch.push_back({encode(KEY_STROKE, true, key.scan, key.vk), "key " + label});
     send(batch);
     keysSent++;
     if (!await(is(KEY_DONE), timeoutMs, seen ? seen : &own)) return "no FC for key " + label;
@@ -199,10 +198,7 @@ struct Player {
   }
 
   void setFlags(int to) {
-    Message request;
-    request.command = MODIFIER_FLAGS;
-    request.data2 = (uint8_t)to;
-    send(encode(MODIFIER_FLAGS, true, 0, to), describe(request, true));
+    send(encode(MODIFIER_FLAGS, true, 0, to), describe({MODIFIER_FLAGS, 0, (uint8_t)to, {}}, true));
     flagsUs = -1;
   }
 
@@ -320,8 +316,12 @@ struct Player {
 
   std::string typeText(const Args &a) {
     std::string why;
-    for (size_t i = 0; i < a.text.size() && why.empty(); i++)
-      why = type(*keyForChar(a.text[i]), a.text.substr(i, 1));
+    for (size_t i = 0; i < a.text.size() && why.empty(); i++) {
+      // A character names its key, unless it cannot be seen (a space).
+      unsigned char c = (unsigned char)a.text[i];
+      Key key = *keyForChar((char)c);
+      why = type(key, std::isgraph(c) ? a.text.substr(i, 1) : keyName(key.scan, key.vk));
+    }
     return sendOwed(why);
   }
 
